@@ -1,0 +1,162 @@
+#include "byte_text.h"
+
+#include <string.h>
+
+namespace kx4 {
+
+static const uint64_t kHighBits = 0x8080808080808080ull;
+
+static inline uint64_t load8(const uint8_t *p) {
+    uint64_t w;
+    memcpy(&w, p, 8);
+    return w;
+}
+
+bool isAscii(const uint8_t *bytes, size_t count) {
+    size_t i = 0;
+    uint64_t acc = 0;
+    for (; i + 8 <= count; i += 8) acc |= load8(bytes + i);
+    for (; i < count; i++) acc |= bytes[i];
+    return (acc & kHighBits) == 0;
+}
+
+size_t widenedLength(const uint8_t *bytes, size_t count) {
+    size_t extra = 0;
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        uint64_t high = (load8(bytes + i) & kHighBits) >> 7;
+        extra += (size_t)((high * 0x0101010101010101ull) >> 56);
+    }
+    for (; i < count; i++) extra += bytes[i] >> 7;
+    return count + extra;
+}
+
+void widenBytes(const uint8_t *bytes, size_t count, uint8_t *out) {
+    size_t i = 0;
+    while (i < count) {
+        // Runs of ASCII are copied eight bytes at a time.
+        if (i + 8 <= count && (load8(bytes + i) & kHighBits) == 0) {
+            memcpy(out, bytes + i, 8);
+            out += 8;
+            i += 8;
+            continue;
+        }
+        uint8_t b = bytes[i++];
+        // Branchless: a high byte becomes the two-byte form C2/C3 xx, an
+        // ASCII byte is written once and the pointer advances by one.
+        unsigned high = b >> 7;
+        out[0] = (uint8_t)(high ? (0xC0 | (b >> 6)) : b);
+        out[1] = (uint8_t)(0x80 | (b & 0x3F));
+        out += 1 + high;
+    }
+}
+
+// Decodes one sequence at text[i]; malformed bytes decode as themselves so
+// that nothing is ever read past the end.
+static inline uint32_t decodeOne(const uint8_t *text, size_t length, size_t *i) {
+    uint8_t b = text[*i];
+    size_t need;
+    uint32_t cp;
+    if (b < 0x80) {
+        *i += 1;
+        return b;
+    } else if (b >= 0xC0 && b < 0xE0) {
+        need = 1;
+        cp = b & 0x1F;
+    } else if (b >= 0xE0 && b < 0xF0) {
+        need = 2;
+        cp = b & 0x0F;
+    } else if (b >= 0xF0 && b < 0xF8) {
+        need = 3;
+        cp = b & 0x07;
+    } else {
+        *i += 1;
+        return b;
+    }
+    if (*i + need >= length) {  // truncated sequence
+        *i += 1;
+        return b;
+    }
+    for (size_t k = 1; k <= need; k++) {
+        uint8_t c = text[*i + k];
+        if ((c & 0xC0) != 0x80) {
+            *i += 1;
+            return b;
+        }
+        cp = (cp << 6) | (c & 0x3F);
+    }
+    *i += need + 1;
+    return cp;
+}
+
+size_t internalUnitCount(const uint8_t *text, size_t length) {
+    size_t units = 0;
+    size_t i = 0;
+    while (i < length) {
+        if (i + 8 <= length && (load8(text + i) & kHighBits) == 0) {
+            units += 8;
+            i += 8;
+            continue;
+        }
+        uint32_t cp = decodeOne(text, length, &i);
+        units += cp > 0xFFFF ? 2 : 1;
+    }
+    return units;
+}
+
+template <typename Unit>
+static void decodeUnits(const uint8_t *text, size_t length, Unit *out) {
+    size_t i = 0;
+    while (i < length) {
+        if (i + 8 <= length && (load8(text + i) & kHighBits) == 0) {
+            for (int k = 0; k < 8; k++) out[k] = text[i + k];
+            out += 8;
+            i += 8;
+            continue;
+        }
+        uint32_t cp = decodeOne(text, length, &i);
+        if (cp > 0xFFFF) {
+            cp -= 0x10000;
+            *out++ = (Unit)(0xD800 + (cp >> 10));
+            *out++ = (Unit)(0xDC00 + (cp & 0x3FF));
+        } else {
+            *out++ = (Unit)cp;
+        }
+    }
+}
+
+void narrowInternal(const uint8_t *text, size_t length, uint8_t *out) {
+    decodeUnits<uint8_t>(text, length, out);
+}
+
+void internalToUtf16(const uint8_t *text, size_t length, uint16_t *out) {
+    decodeUnits<uint16_t>(text, length, out);
+}
+
+size_t utf16InternalLength(const uint16_t *units, size_t count) {
+    size_t n = 0;
+    for (size_t i = 0; i < count; i++) {
+        uint16_t u = units[i];
+        n += u < 0x80 ? 1 : u < 0x800 ? 2 : 3;
+    }
+    return n;
+}
+
+void utf16ToInternal(const uint16_t *units, size_t count, uint8_t *out) {
+    // Surrogates are encoded one by one, so lone surrogates survive too.
+    for (size_t i = 0; i < count; i++) {
+        uint16_t u = units[i];
+        if (u < 0x80) {
+            *out++ = (uint8_t)u;
+        } else if (u < 0x800) {
+            *out++ = (uint8_t)(0xC0 | (u >> 6));
+            *out++ = (uint8_t)(0x80 | (u & 0x3F));
+        } else {
+            *out++ = (uint8_t)(0xE0 | (u >> 12));
+            *out++ = (uint8_t)(0x80 | ((u >> 6) & 0x3F));
+            *out++ = (uint8_t)(0x80 | (u & 0x3F));
+        }
+    }
+}
+
+}  // namespace kx4

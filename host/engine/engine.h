@@ -1,0 +1,125 @@
+/* The engine adapter: kx4's classic engine model (runtime, contexts,
+ * requests, value words) realised on one Duktape heap.
+ *
+ * - The heap is the runtime. Every context is a Duktape thread that shares the
+ *   one global object and is used by one OS thread only.
+ * - A request is ownership of the heap lock; suspending a request suspends the
+ *   context and releases the lock entirely.
+ * - Values handed out to natives stay on the value stack of the innermost
+ *   native call or request scope of their context, so they live exactly as
+ *   long as that scope.
+ */
+#ifndef KX4_ENGINE_H
+#define KX4_ENGINE_H
+
+#include <vector>
+
+#include "duktape.h"
+#include "kx4.h"
+#include "scratch_arena.h"
+
+namespace kx4 {
+
+struct RequestScope {
+    JSContext *previous;        // the context this thread ran before
+    duk_idx_t stackTop;         // value stack top when the scope began
+    int callBase;               // native calls below this scope
+    ScratchArena::Mark scratch;
+    bool resumedSuspended;      // the context was suspended when entered
+};
+
+}  // namespace kx4
+
+struct JSContext {
+    duk_context *duk = nullptr;
+    bool suspended = false;
+    duk_thread_state suspendState;
+    int callDepth = 0;  // natives running on this context
+    std::vector<kx4::RequestScope> scopes;
+    kx4::ScratchArena scratch;
+    // The exception a failing native leaves for its caller, as a value stack
+    // index of that native's frame.
+    bool hasPending = false;
+    duk_idx_t pendingIndex = 0;
+};
+
+namespace kx4 {
+
+// ---- Heap and contexts ----------------------------------------------------
+
+// Creates the heap (32 MiB limit), the main context and the host's table.
+// Returns false when the heap cannot be made.
+bool engineCreate();
+// Destroys the heap unless a thread other than the main one still uses it.
+// Returns whether it did.
+bool engineDestroy();
+// Threads other than the main one hold the heap while they may use it.
+void engineRetain();
+void engineRelease();
+
+JSContext *mainContext();
+HostApi *hostApi();
+
+// A new context on the shared heap and global object, for another OS thread.
+JSContext *contextCreate();
+// Destroys a context made by contextCreate (collecting garbage, as the
+// classic model does). The caller must not be inside a request on it.
+void contextDestroy(JSContext *cx);
+
+// The context this OS thread is running script on, or null.
+JSContext *currentContext();
+
+// Bytes the heap holds now, and its limit.
+size_t heapBytesInUse();
+const size_t kHeapLimit = 0x2000000;
+
+// ---- Requests -------------------------------------------------------------
+
+void beginRequest(JSContext *cx);
+void endRequest(JSContext *cx);
+int suspendRequest(JSContext *cx);
+void resumeRequest(JSContext *cx, int depth);
+
+// ---- Values ---------------------------------------------------------------
+
+// The word for the value at idx (which stays on the stack). Symbols, buffers,
+// pointers and lightfuncs are replaced in place by their object form.
+jsval wordAt(JSContext *cx, duk_idx_t idx);
+// Pushes the value a word stands for. The caller reserved the stack space.
+void pushWord(JSContext *cx, jsval v);
+// The word for a number (boxed in the scope's scratch memory unless it is a
+// 31-bit integer); JSVAL_VOID when no memory is left.
+jsval numberWord(JSContext *cx, double d);
+
+// ---- Natives --------------------------------------------------------------
+
+// Pushes a function object that calls the native. name may be null.
+void pushNativeFunction(JSContext *cx, const char *name, JSNative native, unsigned nargs);
+// Records an error for the running native (or reports it when no native is
+// running on cx). message is 8-bit text.
+void setPendingError(JSContext *cx, const char *message);
+// Moves the exception on the stack top into the pending slot when a native
+// is running on cx, else reports it as uncaught and pops it.
+void leaveOrReportException(JSContext *cx);
+// Prints an uncaught exception value (at idx) with the host's reporter.
+void reportUncaught(JSContext *cx, duk_idx_t idx);
+
+// Pushes the function the engine calls to finalize instances of a class.
+void pushFinalizer(JSContext *cx, JSFinalizeOp finalize);
+// Prepares getPrivate (called once when the heap is made).
+void internPrivateKey(duk_context *root);
+
+// Defines a property under a UTF-16 name (for names that 8-bit text cannot
+// carry, such as environment variable names).
+JSBool defineUCProperty(JSContext *cx, JSObject *obj, const jschar *name, jsval v, unsigned attrs);
+// Forces a full garbage collection (finalizers included).
+void collectGarbage(JSContext *cx);
+
+// ---- Text -----------------------------------------------------------------
+
+// Pushes a string made from 8-bit text (count bytes).
+void pushByteString(duk_context *ctx, const char *bytes, size_t count);
+
+}  // namespace kx4
+
+#endif

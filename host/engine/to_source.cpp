@@ -1,0 +1,87 @@
+/* toSource(): the engine has none, and the start-up script prints uncaught
+ * exceptions with e.toSource(). An Error prints as
+ * (new Error("message", "file", line)); other values print as script source
+ * that would make them again. Defined non-enumerable, once per heap. */
+#include "engine.h"
+
+namespace kx4 {
+
+static const char kToSource[] =
+    "(function () {\n"
+    "function quote(s) {\n"
+    "  var out = '\"';\n"
+    "  for (var i = 0; i < s.length; i++) {\n"
+    "    var c = s.charCodeAt(i), ch = s.charAt(i);\n"
+    "    if (ch == '\"' || ch == '\\\\') out += '\\\\' + ch;\n"
+    "    else if (c == 10) out += '\\\\n';\n"
+    "    else if (c == 13) out += '\\\\r';\n"
+    "    else if (c == 9) out += '\\\\t';\n"
+    "    else if (c == 8) out += '\\\\b';\n"
+    "    else if (c == 12) out += '\\\\f';\n"
+    "    else if (c == 11) out += '\\\\v';\n"
+    "    else if (c < 32 || c >= 127) {\n"
+    "      var h = c.toString(16);\n"
+    "      out += c < 256 ? '\\\\x' + ('00' + h).slice(-2) : '\\\\u' + ('0000' + h).slice(-4);\n"
+    "    } else out += ch;\n"
+    "  }\n"
+    "  return out + '\"';\n"
+    "}\n"
+    "var busy = [];\n"
+    "function source(v) {\n"
+    "  if (v === undefined) return '(void 0)';\n"
+    "  if (v === null) return 'null';\n"
+    "  if (typeof v == 'string') return quote(v);\n"
+    "  if (typeof v == 'number') return (v === 0 && 1 / v < 0) ? '-0' : String(v);\n"
+    "  if (typeof v == 'boolean') return String(v);\n"
+    "  if (typeof v.toSource == 'function') return v.toSource();\n"
+    "  return String(v);\n"
+    "}\n"
+    "function guarded(obj, open, close, body) {\n"
+    "  if (busy.indexOf(obj) >= 0) return open + close;\n"
+    "  busy.push(obj);\n"
+    "  try { return open + body() + close; } finally { busy.pop(); }\n"
+    "}\n"
+    "function def(proto, fn) {\n"
+    "  Object.defineProperty(proto, 'toSource', {value: fn, writable: true, configurable: true, enumerable: false});\n"
+    "}\n"
+    "var ident = /^[A-Za-z_$][A-Za-z0-9_$]*$/;\n"
+    "def(Object.prototype, function () {\n"
+    "  var obj = this;\n"
+    "  return guarded(obj, '({', '})', function () {\n"
+    "    return Object.keys(obj).map(function (k) {\n"
+    "      return (ident.test(k) ? k : quote(k)) + ':' + source(obj[k]);\n"
+    "    }).join(', ');\n"
+    "  });\n"
+    "});\n"
+    "def(Array.prototype, function () {\n"
+    "  var arr = this;\n"
+    "  return guarded(arr, '[', ']', function () {\n"
+    "    var parts = [];\n"
+    "    for (var i = 0; i < arr.length; i++) parts.push(i in arr ? source(arr[i]) : '');\n"
+    "    return parts.join(', ') + (arr.length && !((arr.length - 1) in arr) ? ',' : '');\n"
+    "  });\n"
+    "});\n"
+    "def(Error.prototype, function () {\n"
+    "  var name = String(this.name);\n"
+    "  var message = this.message === undefined ? '' : String(this.message);\n"
+    "  var file = this.fileName === undefined ? '' : String(this.fileName);\n"
+    "  var line = Number(this.lineNumber) >>> 0;\n"
+    "  var args = quote(message);\n"
+    "  if (file || line) args += ', ' + quote(file);\n"
+    "  if (line) args += ', ' + line;\n"
+    "  return '(new ' + name + '(' + args + '))';\n"
+    "});\n"
+    "def(String.prototype, function () { return '(new String(' + quote(String(this)) + '))'; });\n"
+    "def(Number.prototype, function () { return '(new Number(' + source(Number(this)) + '))'; });\n"
+    "def(Boolean.prototype, function () { return '(new Boolean(' + Boolean(this.valueOf()) + '))'; });\n"
+    "def(Date.prototype, function () { return '(new Date(' + source(this.getTime()) + '))'; });\n"
+    "def(RegExp.prototype, function () { return String(this); });\n"
+    "def(Function.prototype, function () { return '(' + String(this) + ')'; });\n"
+    "})();\n";
+
+void defineToSource(JSContext *cx) {
+    jsval ignored;
+    hostApi()->evaluateScript(cx, "toSource", kToSource, &ignored);
+}
+
+}  // namespace kx4

@@ -1,0 +1,128 @@
+/* System basics: evaluation, sleeping, collection, exit and facts about the
+ * process and the operating system. */
+#include <locale.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <windows.h>
+#include <pdh.h>
+
+#include "engine.h"
+#include "system_object.h"
+
+namespace kx4 {
+
+static HostApi *const &api = systemApi;  // the System unit's table
+
+JSBool systemEvaluate(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rval) {
+    if (!kx4RequireArgs(api, cx, argc, 2, "System.evaluate(<script file name>, <script source>)")) return JS_FALSE;
+    const char *fileName = api->valueToString(cx, argv[0]);
+    const char *source = api->valueToString(cx, argv[1]);
+    return api->evaluateScript(cx, fileName, source, rval);
+}
+
+JSBool systemSleep(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *) {
+    if (!kx4RequireArgs(api, cx, argc, 1, "System.sleep(<msDelay>)")) return JS_FALSE;
+    // Passed on as an unsigned count: -1 sleeps forever, 0 only yields.
+    DWORD ms = static_cast<DWORD>(kx4ValueToInt32(api, cx, argv[0]));
+    intN depth = api->suspendRequest(cx);
+    Sleep(ms);
+    api->resumeRequest(cx, depth);
+    return JS_TRUE;
+}
+
+JSBool systemGc(JSContext *cx, JSObject *, uintN, jsval *, jsval *) {
+    collectGarbage(cx);
+    return JS_TRUE;
+}
+
+JSBool systemExit(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *) {
+    int code = kx4ArgInt32(api, cx, argc, argv, 0, 0);
+    fflush(stdout);
+    exit(code);
+}
+
+// "Windows NT/6.01.01": family, major, minor, service-pack major.
+static void systemName(char *out, size_t size) {
+    OSVERSIONINFOEXW info;
+    ZeroMemory(&info, sizeof info);
+    info.dwOSVersionInfoSize = sizeof info;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    GetVersionExW(reinterpret_cast<OSVERSIONINFOW *>(&info));
+#pragma GCC diagnostic pop
+    snprintf(out, size, "%s/%d.%02d.%02d", info.dwPlatformId == VER_PLATFORM_WIN32_NT ? "Windows NT" : "Windows 9X",
+             static_cast<int>(info.dwMajorVersion), static_cast<int>(info.dwMinorVersion),
+             static_cast<int>(info.wServicePackMajor));
+}
+
+JSBool systemGetSysName(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rval) {
+    char name[100];
+    systemName(name, sizeof name);
+    if (kx4HasArg(argc, argv, 0)) {
+        *rval = BOOLEAN_TO_JSVAL(strstr(name, api->valueToString(cx, argv[0])) != nullptr);
+    } else {
+        *rval = api->newString(cx, name, nullptr);
+    }
+    return JS_TRUE;
+}
+
+JSBool systemGetLocale(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rval) {
+    // An empty name selects the user's default; an unknown one changes nothing.
+    setlocale(LC_ALL, kx4HasArg(argc, argv, 0) ? api->valueToString(cx, argv[0]) : "");
+    const char *now = setlocale(LC_ALL, nullptr);
+    *rval = api->newString(cx, now ? now : "", nullptr);
+    return JS_TRUE;
+}
+
+JSBool systemGetPID(JSContext *cx, JSObject *, uintN, jsval *, jsval *rval) {
+    *rval = api->newNumber(cx, static_cast<double>(GetCurrentProcessId()));
+    return JS_TRUE;
+}
+
+// The processor-load query, made by the first call that succeeds and kept
+// for the life of the process.
+static bool g_loadPrepared = false;
+static PDH_HQUERY g_loadQuery = nullptr;
+static PDH_HCOUNTER g_loadCounter = nullptr;
+
+static void prepareLoadCounter() {
+    const DWORD kProcessorObject = 238, kProcessorTime = 6;
+    WCHAR object[2048], counter[2048], path[2048];
+    DWORD size;
+    if (!g_loadQuery && PdhOpenQueryW(nullptr, 0, &g_loadQuery) != ERROR_SUCCESS) {
+        g_loadQuery = nullptr;
+        return;
+    }
+    size = 2048;
+    if (PdhLookupPerfNameByIndexW(nullptr, kProcessorObject, object, &size) != ERROR_SUCCESS) return;
+    size = 2048;
+    if (PdhLookupPerfNameByIndexW(nullptr, kProcessorTime, counter, &size) != ERROR_SUCCESS) return;
+    PDH_COUNTER_PATH_ELEMENTS_W elements;
+    ZeroMemory(&elements, sizeof elements);
+    elements.szObjectName = object;
+    elements.szInstanceName = const_cast<LPWSTR>(L"_Total");
+    elements.dwInstanceIndex = static_cast<DWORD>(-1);
+    elements.szCounterName = counter;
+    size = 2048;
+    if (PdhMakeCounterPathW(&elements, path, &size, 0) != ERROR_SUCCESS) return;
+    if (PdhAddCounterW(g_loadQuery, path, 0, &g_loadCounter) != ERROR_SUCCESS) return;
+    PdhCollectQueryData(g_loadQuery);
+    Sleep(500);
+    g_loadPrepared = true;
+}
+
+JSBool systemGetCPULoad(JSContext *cx, JSObject *, uintN, jsval *, jsval *rval) {
+    intN depth = api->suspendRequest(cx);
+    if (!g_loadPrepared) prepareLoadCounter();
+    bool ok = false;
+    PDH_FMT_COUNTERVALUE value;
+    if (g_loadPrepared) {
+        PdhCollectQueryData(g_loadQuery);
+        ok = PdhGetFormattedCounterValue(g_loadCounter, PDH_FMT_LONG, nullptr, &value) == ERROR_SUCCESS;
+    }
+    api->resumeRequest(cx, depth);
+    if (ok) *rval = api->newNumber(cx, static_cast<double>(value.longValue));
+    return JS_TRUE;
+}
+
+}  // namespace kx4

@@ -186,9 +186,9 @@ typedef void (*InitModuleFn)(JSContext *cx, HostApi *api);
 #endif
 
 #ifdef __cplusplus
-#define KX4_MODULE_INIT extern "C" KX4_MODULE_EXPORT void initModule(JSContext *cx, HostApi *api)
+#define KX4_MODULE_INIT extern "C" KX4_MODULE_EXPORT void initModule(JSContext *cx, HostApi *hostApi)
 #else
-#define KX4_MODULE_INIT KX4_MODULE_EXPORT void initModule(JSContext *cx, HostApi *api)
+#define KX4_MODULE_INIT KX4_MODULE_EXPORT void initModule(JSContext *cx, HostApi *hostApi)
 #endif
 
 /* ---- Helpers every native needs ------------------------------------------ */

@@ -187,7 +187,10 @@ void beginRequest(JSContext *cx) {
         scope.resumedSuspended = true;
     }
     scope.stackTop = duk_get_top(cx->duk);
-    scope.callBase = cx->callDepth;
+    // A request nested inside a native keeps that native's errors pending;
+    // a fresh one, or a callback on a suspended context, starts a new level
+    // whose uncaught errors go to the reporter.
+    scope.callBase = (cx->scopes.empty() || scope.resumedSuspended) ? cx->callDepth : cx->scopes.back().callBase;
     scope.scratch = cx->scratch.mark();
     cx->scopes.push_back(scope);
     t_current = cx;

@@ -33,6 +33,7 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <stdarg.h>
+#include <math.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -210,13 +211,16 @@ static inline JSBool kx4HasArg(uintN argc, const jsval *argv, uintN i) {
     return argc > i && argv[i] != JSVAL_VOID;
 }
 
-/* Numbers truncated toward zero to a 32-bit integer (NaN gives 0, values
- * beyond the range saturate). */
+/* Numbers truncated toward zero to a 32-bit integer, wrapping modulo 2^32
+ * as script's own ToInt32 does (so 4294967295 is -1); NaN and infinities
+ * give 0. */
 static inline int32_t kx4NumberToInt32(double d) {
-    if (!(d == d)) return 0;
-    if (d >= 2147483647.0) return INT32_MAX;
-    if (d <= -2147483648.0) return INT32_MIN;
-    return (int32_t)d;
+    if (!(d == d) || d - d != 0) return 0;
+    if (d >= -2147483648.0 && d < 2147483648.0) return (int32_t)d;
+    double t = d < 0 ? -floor(-d) : floor(d);
+    double m = fmod(t, 4294967296.0);
+    if (m < 0) m += 4294967296.0;
+    return (int32_t)(uint32_t)m;
 }
 
 static inline int32_t kx4ValueToInt32(const HostApi *api, JSContext *cx, jsval v) {

@@ -105,32 +105,45 @@ size_t internalUnitCount(const uint8_t *text, size_t length) {
 }
 
 template <typename Unit>
-static void decodeUnits(const uint8_t *text, size_t length, Unit *out) {
-    size_t i = 0;
+static size_t decodeUnits(const uint8_t *text, size_t length, Unit *out, size_t capacity) {
+    size_t i = 0, n = 0;
     while (i < length) {
-        if (i + 8 <= length && (load8(text + i) & kHighBits) == 0) {
-            for (int k = 0; k < 8; k++) out[k] = text[i + k];
-            out += 8;
+        if (i + 8 <= length && n + 8 <= capacity && (load8(text + i) & kHighBits) == 0) {
+            for (int k = 0; k < 8; k++) out[n + k] = text[i + k];
+            n += 8;
             i += 8;
+            continue;
+        }
+        if (n == capacity) return kTooSmall;
+        // The common cases, ASCII and two-byte forms (every widened byte),
+        // without data-dependent branches; anything else is decoded below.
+        uint8_t b = text[i];
+        uint8_t c = i + 1 < length ? text[i + 1] : 0;
+        unsigned two = ((b & 0xE0) == 0xC0) & ((c & 0xC0) == 0x80);
+        if (b < 0x80 || two) {
+            out[n++] = (Unit)(two ? (((b & 0x1F) << 6) | (c & 0x3F)) : b);
+            i += 1 + two;
             continue;
         }
         uint32_t cp = decodeOne(text, length, &i);
         if (cp > 0xFFFF) {
+            if (n + 2 > capacity) return kTooSmall;
             cp -= 0x10000;
-            *out++ = (Unit)(0xD800 + (cp >> 10));
-            *out++ = (Unit)(0xDC00 + (cp & 0x3FF));
+            out[n++] = (Unit)(0xD800 + (cp >> 10));
+            out[n++] = (Unit)(0xDC00 + (cp & 0x3FF));
         } else {
-            *out++ = (Unit)cp;
+            out[n++] = (Unit)cp;
         }
     }
+    return n;
 }
 
-void narrowInternal(const uint8_t *text, size_t length, uint8_t *out) {
-    decodeUnits<uint8_t>(text, length, out);
+size_t narrowInternal(const uint8_t *text, size_t length, uint8_t *out, size_t capacity) {
+    return decodeUnits<uint8_t>(text, length, out, capacity);
 }
 
-void internalToUtf16(const uint8_t *text, size_t length, uint16_t *out) {
-    decodeUnits<uint16_t>(text, length, out);
+size_t internalToUtf16(const uint8_t *text, size_t length, uint16_t *out, size_t capacity) {
+    return decodeUnits<uint16_t>(text, length, out, capacity);
 }
 
 size_t utf16InternalLength(const uint16_t *units, size_t count) {

@@ -27,11 +27,14 @@ void widenBytes(const uint8_t *bytes, size_t count, uint8_t *out);
 // Number of UTF-16 units the internal text holds.
 size_t internalUnitCount(const uint8_t *text, size_t length);
 
-// Writes the low byte of each UTF-16 unit; out holds internalUnitCount bytes.
-void narrowInternal(const uint8_t *text, size_t length, uint8_t *out);
+// Writes the low byte of each UTF-16 unit into out, which holds capacity
+// bytes. Returns the number written, or kTooSmall (having written at most
+// capacity) when the text has more units than that.
+const size_t kTooSmall = (size_t)-1;
+size_t narrowInternal(const uint8_t *text, size_t length, uint8_t *out, size_t capacity);
 
-// Writes each UTF-16 unit; out holds internalUnitCount units.
-void internalToUtf16(const uint8_t *text, size_t length, uint16_t *out);
+// The same, writing whole UTF-16 units.
+size_t internalToUtf16(const uint8_t *text, size_t length, uint16_t *out, size_t capacity);
 
 // Internal length of count UTF-16 units, and the encoder.
 size_t utf16InternalLength(const uint16_t *units, size_t count);

@@ -23,6 +23,8 @@ JSContext *g_main = nullptr;
 size_t g_heapBytes = 0;          // changed only by the lock's owner
 std::atomic<int> g_users{0};  // threads other than the main one using the heap
 thread_local JSContext *t_current = nullptr;
+thread_local char t_threadToken;        // its address identifies the thread
+thread_local JSContext *t_guest = nullptr;  // this thread's context for kept contexts
 
 // ---- Allocator: a size header in front of every block, so the heap's use
 // can be counted and held to its limit. Refusing lets the engine collect and
@@ -76,6 +78,7 @@ void stashKey(char *buf, size_t size, const JSContext *cx) {
 
 JSContext *newContextLocked() {
     JSContext *cx = new JSContext();
+    cx->thread = &t_threadToken;
     duk_context *root = g_root;
     char key[64];
     stashKey(key, sizeof key, cx);
@@ -132,8 +135,13 @@ bool engineCreate() {
 
 bool engineDestroy() {
     if (!g_root) return true;
-    if (g_users.load() != 0) return false;  // never free it under a live thread
     g_lock.enter();
+    // Checked under the lock: a thread that retains the heap later finds it
+    // gone (contextCreate gives null) instead of using it half-freed.
+    if (g_users.load() != 0) {
+        g_lock.leave();
+        return false;  // never free it under a live thread
+    }
     duk_destroy_heap(g_root);  // runs the finalizers of what is left
     g_root = nullptr;
     delete g_main;
@@ -149,7 +157,7 @@ void engineRelease() { g_users--; }
 
 JSContext *contextCreate() {
     g_lock.enter();
-    JSContext *cx = newContextLocked();
+    JSContext *cx = g_root ? newContextLocked() : nullptr;
     g_lock.leave();
     return cx;
 }
@@ -169,11 +177,20 @@ void contextDestroy(JSContext *cx) {
 
 JSContext *currentContext() { return t_current; }
 
+JSContext *boundContext(JSContext *cx) {
+    if (!cx) cx = g_main;
+    if (cx && cx->thread == &t_threadToken) return cx;
+    if (t_current && t_current->thread == &t_threadToken) return t_current;
+    if (!t_guest) t_guest = contextCreate();
+    return t_guest ? t_guest : cx;
+}
+
 size_t heapBytesInUse() { return g_heapBytes; }
 
 // ---- Requests ---------------------------------------------------------------
 
 void beginRequest(JSContext *cx) {
+    cx = boundContext(cx);
     g_lock.enter();
     RequestScope scope;
     scope.previous = t_current;
@@ -197,9 +214,16 @@ void beginRequest(JSContext *cx) {
 }
 
 void endRequest(JSContext *cx) {
+    cx = boundContext(cx);
     if (cx->scopes.empty()) return;
     RequestScope scope = cx->scopes.back();
     cx->scopes.pop_back();
+    if (cx->hasPending && cx->pendingIndex >= scope.stackTop && cx->pendingIndex < duk_get_top(cx->duk)) {
+        // An error left pending inside the scope outlives it: it belongs to
+        // the native that will fail with it.
+        duk_copy(cx->duk, cx->pendingIndex, scope.stackTop);
+        cx->pendingIndex = scope.stackTop++;
+    }
     if (duk_get_top(cx->duk) > scope.stackTop) duk_set_top(cx->duk, scope.stackTop);
     cx->scratch.release(scope.scratch);
     if (scope.resumedSuspended) {
@@ -211,12 +235,14 @@ void endRequest(JSContext *cx) {
 }
 
 int suspendRequest(JSContext *cx) {
+    cx = boundContext(cx);
     duk_suspend(cx->duk, &cx->suspendState);
     cx->suspended = true;
     return g_lock.releaseAll();
 }
 
 void resumeRequest(JSContext *cx, int depth) {
+    cx = boundContext(cx);
     g_lock.reacquire(depth);
     duk_resume(cx->duk, &cx->suspendState);
     cx->suspended = false;
@@ -238,6 +264,7 @@ duk_ret_t finalizeTrampoline(duk_context *ctx) {
     JSObject *obj = reinterpret_cast<JSObject *>(duk_get_heapptr(ctx, 0));
     JSContext fcx;
     fcx.duk = ctx;
+    fcx.thread = &t_threadToken;
     RequestScope scope{t_current, duk_get_top(ctx), 0, fcx.scratch.mark(), false};
     fcx.scopes.push_back(scope);
     t_current = &fcx;
@@ -350,11 +377,11 @@ void trimWidenBuffer() {
 
 void pushByteString(duk_context *ctx, const char *bytes, size_t count) {
     const uint8_t *in = reinterpret_cast<const uint8_t *>(bytes);
-    if (isAscii(in, count)) {
+    size_t length = widenedLength(in, count);
+    if (length == count) {  // ASCII is its own internal form
         duk_push_lstring(ctx, bytes, count);
         return;
     }
-    size_t length = widenedLength(in, count);
     uint8_t *out = widenBuffer(length + 1);
     if (!out) {
         duk_error(ctx, DUK_ERR_RANGE_ERROR, "out of memory");

@@ -32,6 +32,7 @@ struct RequestScope {
 
 struct JSContext {
     duk_context *duk = nullptr;
+    const void *thread = nullptr;  // the OS thread the context belongs to
     bool suspended = false;
     duk_thread_state suspendState;
     int callDepth = 0;  // natives running on this context
@@ -69,6 +70,12 @@ void contextDestroy(JSContext *cx);
 // The context this OS thread is running script on, or null.
 JSContext *currentContext();
 
+// The context a call on cx really uses. A context belongs to one OS thread;
+// a module callback on another thread that uses a context it kept (say the
+// one initModule got) runs on that thread's own context instead, made on
+// first use. Null means the main context.
+JSContext *boundContext(JSContext *cx);
+
 // Bytes the heap holds now, and its limit.
 size_t heapBytesInUse();
 const size_t kHeapLimit = 0x2000000;
@@ -93,8 +100,12 @@ jsval numberWord(JSContext *cx, double d);
 
 // ---- Natives --------------------------------------------------------------
 
-// Pushes a function object that calls the native. name may be null.
-void pushNativeFunction(JSContext *cx, const char *name, JSNative native, unsigned nargs);
+// Pushes a function object that calls the native. name may be null. A class
+// constructor called without new still gets a fresh instance.
+void pushNativeFunction(JSContext *cx, const char *name, JSNative native, unsigned nargs,
+                        bool constructor = false);
+// Throws an Error blamed on the calling script (not on host source files).
+duk_ret_t throwError(duk_context *ctx, const char *message);
 // Records an error for the running native (or reports it when no native is
 // running on cx). message is 8-bit text.
 void setPendingError(JSContext *cx, const char *message);

@@ -26,9 +26,14 @@ bool reserve(JSContext *cx, int n) { return duk_check_stack(cx->duk, n) != 0; }
 // native's pending exception (or is reported). Leaves nrets values (on
 // success) and returns whether fn succeeded.
 bool protectedCall(JSContext *cx, duk_safe_call_function fn, void *udata, duk_idx_t nargs, duk_idx_t nrets) {
-    if (duk_safe_call(cx->duk, fn, udata, nargs, nrets) == DUK_EXEC_SUCCESS) return true;
-    // The error sits at -nrets; drop the filler above it.
-    if (nrets > 1) duk_pop_n(cx->duk, nrets - 1);
+    // At least one result slot, or a failure would lose its error.
+    duk_idx_t slots = nrets > 0 ? nrets : 1;
+    if (duk_safe_call(cx->duk, fn, udata, nargs, slots) == DUK_EXEC_SUCCESS) {
+        if (nrets == 0) duk_pop(cx->duk);
+        return true;
+    }
+    // The error sits at -slots; drop the filler above it.
+    if (slots > 1) duk_pop_n(cx->duk, slots - 1);
     leaveOrReportException(cx);
     return false;
 }
@@ -36,29 +41,39 @@ bool protectedCall(JSContext *cx, duk_safe_call_function fn, void *udata, duk_id
 // ---- Text out of the engine --------------------------------------------------
 
 // The string at idx as 8-bit text. ASCII strings are handed out as they are
-// stored; others are narrowed into scratch memory of the current scope.
+// stored; others are narrowed into scratch memory of the current scope. The
+// engine's character count is the unit count unless the string holds
+// characters beyond U+FFFF in four-byte form (only C code makes those), so
+// it sizes the buffer and a second pass is needed only for such strings.
+template <typename Unit, size_t (*decode)(const uint8_t *, size_t, Unit *, size_t)>
+const Unit *decodedStringAt(JSContext *cx, duk_idx_t idx) {
+    static const Unit kEmpty[1] = {0};
+    size_t blen, clen;
+    const unsigned char *data = kx4_duk_string_data(duk_get_heapptr(cx->duk, idx), &blen, &clen);
+    ScratchArena::Mark mark = cx->scratch.mark();
+    Unit *out = static_cast<Unit *>(cx->scratch.alloc((clen + 1) * sizeof(Unit)));
+    if (!out) return kEmpty;
+    size_t units = decode(data, blen, out, clen);
+    if (units == kTooSmall) {
+        cx->scratch.release(mark);
+        units = internalUnitCount(data, blen);
+        out = static_cast<Unit *>(cx->scratch.alloc((units + 1) * sizeof(Unit)));
+        if (!out) return kEmpty;
+        decode(data, blen, out, units);
+    }
+    out[units] = 0;
+    return out;
+}
+
 const char *bytesOfStringAt(JSContext *cx, duk_idx_t idx) {
     size_t blen, clen;
     const unsigned char *data = kx4_duk_string_data(duk_get_heapptr(cx->duk, idx), &blen, &clen);
     if (blen == clen) return reinterpret_cast<const char *>(data);
-    size_t units = internalUnitCount(data, blen);
-    uint8_t *out = static_cast<uint8_t *>(cx->scratch.alloc(units + 1));
-    if (!out) return "";
-    narrowInternal(data, blen, out);
-    out[units] = 0;
-    return reinterpret_cast<const char *>(out);
+    return reinterpret_cast<const char *>(decodedStringAt<uint8_t, narrowInternal>(cx, idx));
 }
 
 const jschar *unitsOfStringAt(JSContext *cx, duk_idx_t idx) {
-    static const jschar kEmpty[1] = {0};
-    size_t blen, clen;
-    const unsigned char *data = kx4_duk_string_data(duk_get_heapptr(cx->duk, idx), &blen, &clen);
-    size_t units = blen == clen ? blen : internalUnitCount(data, blen);
-    uint16_t *out = static_cast<uint16_t *>(cx->scratch.alloc((units + 1) * sizeof(uint16_t)));
-    if (!out) return kEmpty;
-    internalToUtf16(data, blen, out);
-    out[units] = 0;
-    return reinterpret_cast<const jschar *>(out);
+    return reinterpret_cast<const jschar *>(decodedStringAt<uint16_t, internalToUtf16>(cx, idx));
 }
 
 duk_ret_t toStringFn(duk_context *ctx, void *) {
@@ -75,6 +90,7 @@ bool pushStringOf(JSContext *cx, jsval v) {
 }
 
 const char *valueToString(JSContext *cx, jsval v) {
+    cx = boundContext(cx);
     if (JSVAL_IS_STRING(v)) {
         size_t blen, clen;
         const unsigned char *data = kx4_duk_string_data(reinterpret_cast<void *>(v & ~(jsval)JSVAL_TAGMASK), &blen, &clen);
@@ -85,16 +101,19 @@ const char *valueToString(JSContext *cx, jsval v) {
 }
 
 const jschar *valueToUCString(JSContext *cx, jsval v) {
+    cx = boundContext(cx);
     static const jschar kEmpty[1] = {0};
     if (!pushStringOf(cx, v)) return kEmpty;
     return unitsOfStringAt(cx, -1);
 }
 
 size_t valueStringLength(JSContext *cx, jsval v) {
+    cx = boundContext(cx);
+    // The script's own .length: the engine keeps it with the string.
     if (!pushStringOf(cx, v)) return 0;
     size_t blen, clen;
-    const unsigned char *data = kx4_duk_string_data(duk_get_heapptr(cx->duk, -1), &blen, &clen);
-    return blen == clen ? blen : internalUnitCount(data, blen);
+    kx4_duk_string_data(duk_get_heapptr(cx->duk, -1), &blen, &clen);
+    return clen;
 }
 
 duk_ret_t toNumberFn(duk_context *ctx, void *) {
@@ -103,6 +122,7 @@ duk_ret_t toNumberFn(duk_context *ctx, void *) {
 }
 
 double valueToNumber(JSContext *cx, jsval v) {
+    cx = boundContext(cx);
     if (JSVAL_IS_INT(v)) return JSVAL_TO_INT(v);
     if (JSVAL_IS_DOUBLE(v)) return JSVAL_TO_DOUBLE(v);
     if (v == JSVAL_VOID) return NAN;
@@ -135,6 +155,7 @@ duk_ret_t getPropertyFn(duk_context *ctx, void *udata) {
 }
 
 jsval getPropertyValue(JSContext *cx, JSObject *obj, const char *name) {
+    cx = boundContext(cx);
     if (!obj || !name || !reserve(cx, 4)) return JSVAL_VOID;
     NamedAccess a{cx, objectPointer(obj), name};
     if (!protectedCall(cx, getPropertyFn, &a, 0, 1)) return JSVAL_VOID;
@@ -142,16 +163,19 @@ jsval getPropertyValue(JSContext *cx, JSObject *obj, const char *name) {
 }
 
 double getPropertyNumber(JSContext *cx, JSObject *obj, const char *name, double def) {
+    cx = boundContext(cx);
     jsval v = getPropertyValue(cx, obj, name);
     return v == JSVAL_VOID ? def : valueToNumber(cx, v);
 }
 
 const char *getPropertyString(JSContext *cx, JSObject *obj, const char *name, const char *def) {
+    cx = boundContext(cx);
     jsval v = getPropertyValue(cx, obj, name);
     return v == JSVAL_VOID ? def : valueToString(cx, v);
 }
 
 const jschar *getPropertyUCString(JSContext *cx, JSObject *obj, const char *name, const jschar *def) {
+    cx = boundContext(cx);
     jsval v = getPropertyValue(cx, obj, name);
     return v == JSVAL_VOID ? def : valueToUCString(cx, v);
 }
@@ -186,6 +210,7 @@ duk_ret_t newUnitStringFn(duk_context *ctx, void *udata) {
 }
 
 jsval newStringN(JSContext *cx, const char *bytes, size_t count) {
+    cx = boundContext(cx);
     if (!reserve(cx, 4)) return JSVAL_VOID;
     Bytes b{bytes ? bytes : "", bytes ? count : 0};
     if (!protectedCall(cx, newByteStringFn, &b, 0, 1)) return JSVAL_VOID;
@@ -193,6 +218,7 @@ jsval newStringN(JSContext *cx, const char *bytes, size_t count) {
 }
 
 jsval newString(JSContext *cx, const char *text, const jschar *utext) {
+    cx = boundContext(cx);
     if (text) return newStringN(cx, text, strlen(text));
     if (!reserve(cx, 4)) return JSVAL_VOID;
     size_t n = 0;
@@ -203,7 +229,7 @@ jsval newString(JSContext *cx, const char *text, const jschar *utext) {
     return wordAt(cx, -1);
 }
 
-jsval newNumber(JSContext *cx, double d) { return numberWord(cx, d); }
+jsval newNumber(JSContext *cx, double d) { return numberWord(boundContext(cx), d); }
 
 // ---- Evaluation ------------------------------------------------------------------
 
@@ -222,7 +248,7 @@ duk_ret_t evaluateFn(duk_context *ctx, void *udata) {
 }
 
 JSBool evaluateScript(JSContext *cx, const char *fileName, const char *source, jsval *rval) {
-    if (!cx) cx = mainContext();
+    cx = boundContext(cx);  // null: the main context
     if (!reserve(cx, 8)) return JS_FALSE;
     Evaluation e{fileName ? fileName : "", source ? source : ""};
     if (!protectedCall(cx, evaluateFn, &e, 0, 1)) return JS_FALSE;
@@ -244,8 +270,8 @@ duk_ret_t enumerateValuesFn(duk_context *ctx, void *udata) {
     duk_push_heapptr(ctx, e->object);
     duk_enum(ctx, -1, DUK_ENUM_OWN_PROPERTIES_ONLY);
     duk_uarridx_t i = 0;
-    while (duk_next(ctx, -1, 1)) {
-        duk_put_prop_index(ctx, -4, i++);
+    while (duk_next(ctx, -1, 1)) {  // [array obj enum key value]
+        duk_put_prop_index(ctx, -5, i++);
         duk_pop(ctx);
     }
     duk_pop_2(ctx);
@@ -253,6 +279,7 @@ duk_ret_t enumerateValuesFn(duk_context *ctx, void *udata) {
 }
 
 jsval *enumerateValues(JSContext *cx, JSObject *obj) {
+    cx = boundContext(cx);
     if (!obj || !reserve(cx, 8)) return nullptr;
     Enumeration e{objectPointer(obj), 0};
     if (!protectedCall(cx, enumerateValuesFn, &e, 0, 1)) return nullptr;
@@ -263,8 +290,10 @@ jsval *enumerateValues(JSContext *cx, JSObject *obj) {
         setPendingError(cx, "out of memory");
         return nullptr;
     }
-    if (!reserve(cx, static_cast<int>(count > 1000000 ? 1000000 : count) + 4)) {
+    if (count > 100000 || !reserve(cx, static_cast<int>(count) + 4)) {
+        // Each value needs a stack slot for the rest of the scope.
         duk_free(cx->duk, block);
+        setPendingError(cx, "enumerateValues: too many properties");
         return nullptr;
     }
     duk_idx_t array = duk_get_top_index(cx->duk);
@@ -291,6 +320,7 @@ duk_ret_t newObjectFn(duk_context *ctx, void *udata) {
 }
 
 JSObject *newObject(JSContext *cx, JSObject *proto) {
+    cx = boundContext(cx);
     if (!reserve(cx, 4)) return nullptr;
     ObjectMaking m{objectPointer(proto)};
     if (!protectedCall(cx, newObjectFn, &m, 0, 1)) return nullptr;
@@ -298,6 +328,7 @@ JSObject *newObject(JSContext *cx, JSObject *proto) {
 }
 
 JSObject *getGlobalObject(JSContext *cx) {
+    cx = boundContext(cx);
     // The global object lives as long as the heap: nothing to keep alive.
     if (!reserve(cx, 1)) return nullptr;
     duk_push_global_object(cx->duk);
@@ -307,12 +338,13 @@ JSObject *getGlobalObject(JSContext *cx) {
 }
 
 void *allocMemory(JSContext *cx, size_t size) {
+    cx = boundContext(cx);
     void *p = duk_alloc(cx->duk, size ? size : 1);
     if (!p) setPendingError(cx, "out of memory");
     return p;
 }
 
-void freeMemory(JSContext *cx, void *p) { duk_free(cx->duk, p); }
+void freeMemory(JSContext *cx, void *p) { duk_free(boundContext(cx)->duk, p); }
 
 struct ArrayMaking {
     JSContext *cx;
@@ -337,6 +369,7 @@ duk_ret_t newArrayFn(duk_context *ctx, void *udata) {
 }
 
 JSObject *newArray(JSContext *cx, intN length, const jsval *vector) {
+    cx = boundContext(cx);
     if (!reserve(cx, 4)) return nullptr;
     ArrayMaking m{cx, length, vector};
     if (!protectedCall(cx, newArrayFn, &m, 0, 1)) return nullptr;
@@ -359,6 +392,7 @@ duk_ret_t setElementFn(duk_context *ctx, void *udata) {
 }
 
 JSBool setElement(JSContext *cx, JSObject *obj, int32_t index, jsval *vp) {
+    cx = boundContext(cx);
     if (!obj || !vp || index < 0 || !reserve(cx, 4)) return JS_FALSE;
     ElementAccess a{cx, objectPointer(obj), index, *vp};
     return protectedCall(cx, setElementFn, &a, 0, 0);
@@ -372,6 +406,7 @@ duk_ret_t getElementFn(duk_context *ctx, void *udata) {
 }
 
 JSBool getElement(JSContext *cx, JSObject *obj, int32_t index, jsval *vp) {
+    cx = boundContext(cx);
     if (!obj || !vp || index < 0 || !reserve(cx, 4)) return JS_FALSE;
     ElementAccess a{cx, objectPointer(obj), index, JSVAL_VOID};
     if (!protectedCall(cx, getElementFn, &a, 0, 1)) return JS_FALSE;
@@ -380,6 +415,7 @@ JSBool getElement(JSContext *cx, JSObject *obj, int32_t index, jsval *vp) {
 }
 
 JSBool getArrayLength(JSContext *cx, JSObject *obj, uint32_t *length) {
+    cx = boundContext(cx);
     if (!obj || !length || !reserve(cx, 2)) return JS_FALSE;
     duk_push_heapptr(cx->duk, objectPointer(obj));
     bool isArray = duk_is_array(cx->duk, -1) != 0;
@@ -394,8 +430,10 @@ JSBool getArrayLength(JSContext *cx, JSObject *obj, uint32_t *length) {
 // property name ride on the function.
 duk_ret_t propertyOpTrampoline(duk_context *ctx) {
     JSContext *cx = currentContext();
-    if (!cx || cx->duk != ctx) return duk_error(ctx, DUK_ERR_ERROR, "property hook called outside its context");
-    bool setter = duk_get_top(ctx) > 0;
+    if (!cx || cx->duk != ctx) return throwError(ctx, "property hook called outside its context");
+    // The engine passes getters the key as an argument too: the function's
+    // magic tells them apart.
+    bool setter = duk_get_current_magic(ctx) == 1;
     duk_push_current_function(ctx);
     duk_get_prop_string(ctx, -1, DUK_HIDDEN_SYMBOL("kx4.op"));
     JSPropertyOp op = reinterpret_cast<JSPropertyOp>(duk_get_pointer(ctx, -1));
@@ -422,17 +460,18 @@ duk_ret_t propertyOpTrampoline(duk_context *ctx) {
             duk_dup(ctx, pendingIndex);
             return duk_throw(ctx);
         }
-        return duk_error(ctx, DUK_ERR_ERROR, "property hook failed");
+        return throwError(ctx, "property hook failed");
     }
     pushWord(cx, v);
     cx->scratch.release(mark);
     return setter ? 0 : 1;
 }
 
-void pushPropertyOp(JSContext *cx, JSPropertyOp op, duk_idx_t nameIdx) {
+void pushPropertyOp(JSContext *cx, JSPropertyOp op, duk_idx_t nameIdx, bool setter) {
     duk_context *ctx = cx->duk;
     nameIdx = duk_normalize_index(ctx, nameIdx);
     duk_push_c_function(ctx, propertyOpTrampoline, DUK_VARARGS);
+    duk_set_magic(ctx, -1, setter ? 1 : 0);
     duk_push_pointer(ctx, reinterpret_cast<void *>(op));
     duk_put_prop_string(ctx, -2, DUK_HIDDEN_SYMBOL("kx4.op"));
     duk_dup(ctx, nameIdx);
@@ -460,11 +499,11 @@ void defineOn(duk_context *ctx, duk_idx_t objIdx, const PropertyDefinition &d) {
     if (d.getter || d.setter) {
         duk_dup(ctx, nameIdx);
         if (d.getter) {
-            pushPropertyOp(d.cx, d.getter, nameIdx);
+            pushPropertyOp(d.cx, d.getter, nameIdx, false);
             flags |= DUK_DEFPROP_HAVE_GETTER;
         }
         if (d.setter && !(d.attrs & JSPROP_READONLY)) {
-            pushPropertyOp(d.cx, d.setter, nameIdx);
+            pushPropertyOp(d.cx, d.setter, nameIdx, true);
             flags |= DUK_DEFPROP_HAVE_SETTER;
         }
     } else {
@@ -486,6 +525,7 @@ duk_ret_t definePropertyFn(duk_context *ctx, void *udata) {
 
 JSBool defineProperty(JSContext *cx, JSObject *obj, const char *name, jsval v, JSPropertyOp getter,
                       JSPropertyOp setter, uintN attrs) {
+    cx = boundContext(cx);
     if (!obj || !name || !reserve(cx, 8)) return JS_FALSE;
     PropertyDefinition d{cx, objectPointer(obj), name, v, getter, setter, attrs};
     return protectedCall(cx, definePropertyFn, &d, 0, 0);
@@ -524,6 +564,7 @@ duk_ret_t defineFunctionsFn(duk_context *ctx, void *udata) {
 }
 
 JSBool defineFunctions(JSContext *cx, JSObject *obj, const JSFunctionSpec *fs) {
+    cx = boundContext(cx);
     if (!obj || !reserve(cx, 8)) return JS_FALSE;
     FunctionsDefinition d{cx, objectPointer(obj), fs};
     return protectedCall(cx, defineFunctionsFn, &d, 0, 0);
@@ -546,7 +587,7 @@ struct ClassDefinition {
 duk_ret_t defineClassFn(duk_context *ctx, void *udata) {
     ClassDefinition *c = static_cast<ClassDefinition *>(udata);
     JSContext *cx = c->cx;
-    pushNativeFunction(cx, c->name, c->constructor, c->nargs);  // [F]
+    pushNativeFunction(cx, c->name, c->constructor, c->nargs, true);  // [F]
     duk_idx_t ctor = duk_get_top_index(ctx);
     duk_push_object(ctx);  // [F proto]
     duk_idx_t proto = duk_get_top_index(ctx);
@@ -578,6 +619,7 @@ duk_ret_t defineClassFn(duk_context *ctx, void *udata) {
 JSObject *defineClass(JSContext *cx, const char *name, JSNative constructor, uintN nargs, const JSPropertySpec *ps,
                       const JSFunctionSpec *fs, const JSPropertySpec *staticPs, const JSFunctionSpec *staticFs,
                       JSFinalizeOp finalize) {
+    cx = boundContext(cx);
     if (!name || !constructor || !reserve(cx, 16)) return nullptr;
     ClassDefinition c{cx, name, constructor, nargs, ps, fs, staticPs, staticFs, finalize};
     if (!protectedCall(cx, defineClassFn, &c, 0, 1)) return nullptr;
@@ -600,17 +642,20 @@ duk_ret_t setPrivateFn(duk_context *ctx, void *udata) {
 }
 
 JSBool setPrivate(JSContext *cx, JSObject *obj, void *data) {
+    cx = boundContext(cx);
     if (!obj || !reserve(cx, 4)) return JS_FALSE;
     PrivateSetting s{objectPointer(obj), data};
     return protectedCall(cx, setPrivateFn, &s, 0, 0);
 }
 
 void *getPrivate(JSContext *cx, JSObject *obj) {
+    cx = boundContext(cx);
     if (!obj || !g_privateKeyString) return nullptr;
     return kx4_duk_own_pointer(cx->duk, objectPointer(obj), g_privateKeyString);
 }
 
 void reportError(JSContext *cx, const char *format, ...) {
+    cx = boundContext(cx);
     char buffer[1024];
     va_list args;
     va_start(args, format);
@@ -619,10 +664,10 @@ void reportError(JSContext *cx, const char *format, ...) {
     setPendingError(cx, buffer);
 }
 
-void beginRequestSlot(JSContext *cx) { beginRequest(cx ? cx : mainContext()); }
+void beginRequestSlot(JSContext *cx) { beginRequest(cx); }
 intN suspendRequestSlot(JSContext *cx) { return suspendRequest(cx); }
 void resumeRequestSlot(JSContext *cx, intN depth) { resumeRequest(cx, depth); }
-void endRequestSlot(JSContext *cx) { endRequest(cx ? cx : mainContext()); }
+void endRequestSlot(JSContext *cx) { endRequest(cx); }
 
 HostApi g_api = {
     getPropertyValue, valueToString, valueToUCString, valueStringLength, valueToNumber,

@@ -19,21 +19,36 @@ namespace {
 struct NativeEntry {
     JSNative native;
     unsigned nargs;
+    bool constructor;
 };
 std::vector<NativeEntry> &g_natives = *new std::vector<NativeEntry>;  // never destroyed, see g_lock
 const size_t kMaxNatives = 32767;
 
-int registerNative(JSNative native, unsigned nargs) {
-    for (size_t i = 0; i < g_natives.size(); i++)
-        if (g_natives[i].native == native && g_natives[i].nargs == nargs) return static_cast<int>(i);
+int registerNative(JSNative native, unsigned nargs, bool constructor) {
+    for (size_t i = 0; i < g_natives.size(); i++) {
+        const NativeEntry &e = g_natives[i];
+        if (e.native == native && e.nargs == nargs && e.constructor == constructor) return static_cast<int>(i);
+    }
     if (g_natives.size() >= kMaxNatives) return -1;
-    g_natives.push_back({native, nargs});
+    g_natives.push_back({native, nargs, constructor});
     return static_cast<int>(g_natives.size() - 1);
 }
 
-JSObject *thisObject(JSContext *cx, bool construct) {
+JSObject *thisObject(JSContext *cx, bool construct, bool classConstructor) {
     duk_context *ctx = cx->duk;
-    if (!construct) {
+    if (classConstructor && !construct) {
+        // Called without new: the native still gets a fresh instance (never
+        // the global object, whose private data it would set).
+        duk_push_object(ctx);
+        duk_push_current_function(ctx);
+        duk_get_prop_string(ctx, -1, "prototype");
+        if (duk_is_object(ctx, -1)) {
+            duk_set_prototype(ctx, -3);
+        } else {
+            duk_pop(ctx);
+        }
+        duk_pop(ctx);
+    } else if (!construct) {
         duk_push_this(ctx);
         if (duk_is_undefined(ctx, -1) || duk_is_null(ctx, -1)) {
             duk_pop(ctx);
@@ -49,19 +64,19 @@ JSObject *thisObject(JSContext *cx, bool construct) {
 
 duk_ret_t nativeTrampoline(duk_context *ctx) {
     JSContext *cx = currentContext();
-    if (!cx || cx->duk != ctx) return duk_error(ctx, DUK_ERR_ERROR, "native called outside its context");
+    if (!cx || cx->duk != ctx) return throwError(ctx, "native called outside its context");
     const NativeEntry entry = g_natives[duk_get_current_magic(ctx)];
     duk_idx_t argc = duk_get_top(ctx);
     unsigned slots = static_cast<unsigned>(argc) > entry.nargs ? static_cast<unsigned>(argc) : entry.nargs;
 
     ScratchArena::Mark mark = cx->scratch.mark();
     jsval *argv = static_cast<jsval *>(cx->scratch.alloc((slots + 1) * sizeof(jsval)));
-    if (!argv) return duk_error(ctx, DUK_ERR_RANGE_ERROR, "out of memory");
+    if (!argv) return throwError(ctx, "out of memory");
     for (duk_idx_t i = 0; i < argc; i++) argv[i] = wordAt(cx, i);
     for (unsigned i = static_cast<unsigned>(argc); i < slots; i++) argv[i] = JSVAL_VOID;
     bool construct = duk_is_constructor_call(ctx) != 0;
     duk_require_stack(ctx, 8);
-    JSObject *obj = thisObject(cx, construct);
+    JSObject *obj = thisObject(cx, construct, entry.constructor);
 
     bool savedHas = cx->hasPending;
     duk_idx_t savedIndex = cx->pendingIndex;
@@ -82,12 +97,14 @@ duk_ret_t nativeTrampoline(duk_context *ctx) {
             duk_dup(ctx, pendingIndex);
             return duk_throw(ctx);
         }
-        return duk_error(ctx, DUK_ERR_ERROR, "native function failed");
+        return throwError(ctx, "native function failed");
     }
     if (construct && !(JSVAL_IS_OBJECT(rval) && rval != JSVAL_NULL)) {
         cx->scratch.release(mark);
         return 0;  // the instance the engine made (and the native filled)
     }
+    if (entry.constructor && !construct && !(JSVAL_IS_OBJECT(rval) && rval != JSVAL_NULL))
+        rval = reinterpret_cast<jsval>(obj);
     pushWord(cx, rval);
     cx->scratch.release(mark);
     return 1;
@@ -95,10 +112,10 @@ duk_ret_t nativeTrampoline(duk_context *ctx) {
 
 }  // namespace
 
-void pushNativeFunction(JSContext *cx, const char *name, JSNative native, unsigned nargs) {
+void pushNativeFunction(JSContext *cx, const char *name, JSNative native, unsigned nargs, bool constructor) {
     duk_context *ctx = cx->duk;
-    int magic = registerNative(native, nargs);
-    if (magic < 0) duk_error(ctx, DUK_ERR_RANGE_ERROR, "too many native functions");
+    int magic = registerNative(native, nargs, constructor);
+    if (magic < 0) throwError(ctx, "too many native functions");
     duk_push_c_function(ctx, nativeTrampoline, DUK_VARARGS);
     duk_set_magic(ctx, -1, magic);
     // The declared arity is the function's length; the real argument count
@@ -151,6 +168,12 @@ static duk_ret_t makeError(duk_context *ctx, void *udata) {
     duk_def_prop(ctx, -3, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WRITABLE | DUK_DEFPROP_SET_CONFIGURABLE);
     blameCallingScript(ctx, -1);
     return 1;
+}
+
+duk_ret_t throwError(duk_context *ctx, const char *message) {
+    duk_require_stack(ctx, 8);
+    makeError(ctx, const_cast<char *>(message));
+    return duk_throw(ctx);
 }
 
 void setPendingError(JSContext *cx, const char *message) {

@@ -80,23 +80,56 @@ JSBool systemGetPID(JSContext *cx, JSObject *, uintN, jsval *, jsval *rval) {
 }
 
 // The processor-load query, made by the first call that succeeds and kept
-// for the life of the process.
+// for the life of the process. pdh.dll is loaded on that first call rather
+// than at start-up: it is big, and most applications never ask.
+struct PdhFunctions {
+    decltype(&PdhOpenQueryW) openQuery;
+    decltype(&PdhLookupPerfNameByIndexW) lookupPerfNameByIndex;
+    decltype(&PdhMakeCounterPathW) makeCounterPath;
+    decltype(&PdhAddCounterW) addCounter;
+    decltype(&PdhCollectQueryData) collectQueryData;
+    decltype(&PdhGetFormattedCounterValue) getFormattedCounterValue;
+};
+
+static PdhFunctions g_pdh;
 static bool g_loadPrepared = false;
 static PDH_HQUERY g_loadQuery = nullptr;
 static PDH_HCOUNTER g_loadCounter = nullptr;
+
+template <typename F>
+static bool lookUp(HMODULE library, const char *name, F *fn) {
+    *fn = reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(library, name)));
+    return *fn != nullptr;
+}
+
+static bool loadPdh() {
+    if (g_pdh.getFormattedCounterValue) return true;
+    HMODULE pdh = LoadLibraryW(L"pdh.dll");
+    if (!pdh) return false;
+    PdhFunctions f;
+    if (!lookUp(pdh, "PdhOpenQueryW", &f.openQuery) ||
+        !lookUp(pdh, "PdhLookupPerfNameByIndexW", &f.lookupPerfNameByIndex) ||
+        !lookUp(pdh, "PdhMakeCounterPathW", &f.makeCounterPath) || !lookUp(pdh, "PdhAddCounterW", &f.addCounter) ||
+        !lookUp(pdh, "PdhCollectQueryData", &f.collectQueryData) ||
+        !lookUp(pdh, "PdhGetFormattedCounterValue", &f.getFormattedCounterValue))
+        return false;
+    g_pdh = f;
+    return true;
+}
 
 static void prepareLoadCounter() {
     const DWORD kProcessorObject = 238, kProcessorTime = 6;
     WCHAR object[2048], counter[2048], path[2048];
     DWORD size;
-    if (!g_loadQuery && PdhOpenQueryW(nullptr, 0, &g_loadQuery) != ERROR_SUCCESS) {
+    if (!loadPdh()) return;
+    if (!g_loadQuery && g_pdh.openQuery(nullptr, 0, &g_loadQuery) != ERROR_SUCCESS) {
         g_loadQuery = nullptr;
         return;
     }
     size = 2048;
-    if (PdhLookupPerfNameByIndexW(nullptr, kProcessorObject, object, &size) != ERROR_SUCCESS) return;
+    if (g_pdh.lookupPerfNameByIndex(nullptr, kProcessorObject, object, &size) != ERROR_SUCCESS) return;
     size = 2048;
-    if (PdhLookupPerfNameByIndexW(nullptr, kProcessorTime, counter, &size) != ERROR_SUCCESS) return;
+    if (g_pdh.lookupPerfNameByIndex(nullptr, kProcessorTime, counter, &size) != ERROR_SUCCESS) return;
     PDH_COUNTER_PATH_ELEMENTS_W elements;
     ZeroMemory(&elements, sizeof elements);
     elements.szObjectName = object;
@@ -104,9 +137,9 @@ static void prepareLoadCounter() {
     elements.dwInstanceIndex = static_cast<DWORD>(-1);
     elements.szCounterName = counter;
     size = 2048;
-    if (PdhMakeCounterPathW(&elements, path, &size, 0) != ERROR_SUCCESS) return;
-    if (PdhAddCounterW(g_loadQuery, path, 0, &g_loadCounter) != ERROR_SUCCESS) return;
-    PdhCollectQueryData(g_loadQuery);
+    if (g_pdh.makeCounterPath(&elements, path, &size, 0) != ERROR_SUCCESS) return;
+    if (g_pdh.addCounter(g_loadQuery, path, 0, &g_loadCounter) != ERROR_SUCCESS) return;
+    g_pdh.collectQueryData(g_loadQuery);
     Sleep(500);
     g_loadPrepared = true;
 }
@@ -117,8 +150,8 @@ JSBool systemGetCPULoad(JSContext *cx, JSObject *, uintN, jsval *, jsval *rval) 
     bool ok = false;
     PDH_FMT_COUNTERVALUE value;
     if (g_loadPrepared) {
-        PdhCollectQueryData(g_loadQuery);
-        ok = PdhGetFormattedCounterValue(g_loadCounter, PDH_FMT_LONG, nullptr, &value) == ERROR_SUCCESS;
+        g_pdh.collectQueryData(g_loadQuery);
+        ok = g_pdh.getFormattedCounterValue(g_loadCounter, PDH_FMT_LONG, nullptr, &value) == ERROR_SUCCESS;
     }
     api->resumeRequest(cx, depth);
     if (ok) *rval = api->newNumber(cx, static_cast<double>(value.longValue));

@@ -142,8 +142,9 @@ static CounterRecord *counterOf(JSContext *cx, JSObject *obj, const char *functi
 
 /* new Counter([start], [step]) */
 static JSBool counterConstruct(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *) {
-    /* Called without `new`, obj is the global object (or whatever `this` is). */
-    if (obj == api->getGlobalObject(cx) || api->getPrivate(cx, obj)) {
+    /* kx4 always hands a constructor a fresh instance; a module written for
+     * any host still refuses an object that already has a record. */
+    if (api->getPrivate(cx, obj)) {
         api->reportError(cx, "Counter: use new Counter([start], [step])");
         return JS_FALSE;
     }

@@ -12,7 +12,7 @@ var c = new Counter(5, 2);
 System.print(c.increment() + ' ' + c.increment());                // 7 9
 c.reset();
 System.print(c.increment());                                      // 2
-try { Counter(1); } catch (e) { System.print(e.message); }        // Counter: use new Counter([start], [step])
+System.print(Counter(1).increment());                             // 2
 try { Hello.repeat(); } catch (e) { System.print(e.message); }    // Hello: options is undefined
 c = null;
 System.gc();

@@ -21,7 +21,7 @@ static std::vector<uint8_t> widen(const std::vector<uint8_t> &in) {
 
 static std::vector<uint8_t> narrow(const std::vector<uint8_t> &internal) {
     std::vector<uint8_t> out(internalUnitCount(internal.data(), internal.size()));
-    narrowInternal(internal.data(), internal.size(), out.data());
+    CHECK(narrowInternal(internal.data(), internal.size(), out.data(), out.size()) == out.size());
     return out;
 }
 
@@ -64,7 +64,7 @@ static void utf16() {
     utf16ToInternal(units, n, internal.data());
     CHECK(internalUnitCount(internal.data(), internal.size()) == n);
     std::vector<uint16_t> back(n);
-    internalToUtf16(internal.data(), internal.size(), back.data());
+    CHECK(internalToUtf16(internal.data(), internal.size(), back.data(), n) == n);
     CHECK(memcmp(back.data(), units, sizeof units) == 0);
     // Narrowing keeps the low byte of each unit.
     std::vector<uint8_t> low = narrow(internal);
@@ -76,8 +76,11 @@ static void fourByteSequences() {
     const uint8_t smile[] = {0xF0, 0x9F, 0x98, 0x80};
     CHECK(internalUnitCount(smile, 4) == 2);
     uint16_t units[2];
-    internalToUtf16(smile, 4, units);
+    CHECK(internalToUtf16(smile, 4, units, 2) == 2);
     CHECK(units[0] == 0xD83D && units[1] == 0xDE00);
+    // Sized by character count (1), the buffer is too small: reported, not overrun.
+    uint16_t one[1];
+    CHECK(internalToUtf16(smile, 4, one, 1) == kTooSmall);
 }
 
 static void malformedStaysInBounds() {
@@ -88,7 +91,7 @@ static void malformedStaysInBounds() {
         size_t n = internalUnitCount(copy.data(), copy.size());
         CHECK(n == copy.size());
         std::vector<uint8_t> out(n);
-        narrowInternal(copy.data(), copy.size(), out.data());
+        CHECK(narrowInternal(copy.data(), copy.size(), out.data(), n) == n);
     }
 }
 

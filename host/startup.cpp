@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "engine/engine.h"
+#include "file/file_object.h"
 #include "system/system_object.h"
 
 namespace kx4 {
@@ -35,7 +36,7 @@ static bool initEngine() {
     if (!engineCreate()) return false;
     JSContext *cx = mainContext();
     beginRequest(cx);
-    bool ok = defineSystemObject(cx, hostApi());
+    bool ok = defineSystemObject(cx, hostApi()) && defineFileClass(cx, hostApi());
     endRequest(cx);
     return ok;
 }

@@ -109,6 +109,9 @@ duk_ret_t throwError(duk_context *ctx, const char *message);
 // Records an error for the running native (or reports it when no native is
 // running on cx). message is 8-bit text.
 void setPendingError(JSContext *cx, const char *message);
+// Prints a report that does not fail the call (a native that goes on after
+// a problem), with the calling script's file and line.
+void printReport(JSContext *cx, const char *message);
 // Moves the exception on the stack top into the pending slot when a native
 // is running on cx, else reports it as uncaught and pops it.
 void leaveOrReportException(JSContext *cx);

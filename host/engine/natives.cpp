@@ -130,34 +130,65 @@ void pushNativeFunction(JSContext *cx, const char *name, JSNative native, unsign
     }
 }
 
-// Errors get the file and line of the innermost script frame, the way an
-// error raised by a native blames the script that called it.
-static void blameCallingScript(duk_context *ctx, duk_idx_t error) {
-    error = duk_normalize_index(ctx, error);
+// Pushes the file name and line of the innermost script frame ([... file
+// line]); false (nothing pushed) when no script is running.
+static bool pushCallingScriptPlace(duk_context *ctx) {
     for (duk_int_t level = -1; level >= -64; level--) {
         duk_inspect_callstack_entry(ctx, level);
         if (duk_is_undefined(ctx, -1)) {
             duk_pop(ctx);
-            return;
+            return false;
         }
         duk_get_prop_string(ctx, -1, "function");
         bool native = duk_is_c_function(ctx, -1) || !duk_is_function(ctx, -1);
         if (!native) {
-            duk_get_prop_string(ctx, -1, "fileName");
-            duk_get_prop_string(ctx, -3, "lineNumber");
-            duk_push_string(ctx, "lineNumber");
-            duk_insert(ctx, -2);
-            duk_def_prop(ctx, error, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WRITABLE |
-                                         DUK_DEFPROP_SET_CONFIGURABLE | DUK_DEFPROP_FORCE);
-            duk_push_string(ctx, "fileName");
-            duk_insert(ctx, -2);
-            duk_def_prop(ctx, error, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WRITABLE |
-                                         DUK_DEFPROP_SET_CONFIGURABLE | DUK_DEFPROP_FORCE);
-            duk_pop_2(ctx);
-            return;
+            duk_get_prop_string(ctx, -1, "fileName");  // [entry function file]
+            duk_get_prop_string(ctx, -3, "lineNumber");  // [entry function file line]
+            duk_remove(ctx, -3);
+            duk_remove(ctx, -3);
+            return true;
         }
         duk_pop_2(ctx);
     }
+    return false;
+}
+
+// Errors get the file and line of the innermost script frame, the way an
+// error raised by a native blames the script that called it.
+static void blameCallingScript(duk_context *ctx, duk_idx_t error) {
+    error = duk_normalize_index(ctx, error);
+    if (!pushCallingScriptPlace(ctx)) return;
+    duk_uint_t flags = DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WRITABLE | DUK_DEFPROP_SET_CONFIGURABLE |
+                       DUK_DEFPROP_FORCE;
+    duk_push_string(ctx, "lineNumber");
+    duk_insert(ctx, -2);
+    duk_def_prop(ctx, error, flags);
+    duk_push_string(ctx, "fileName");
+    duk_insert(ctx, -2);
+    duk_def_prop(ctx, error, flags);
+}
+
+static duk_ret_t printReportFn(duk_context *ctx, void *udata) {
+    const char *message = static_cast<const char *>(udata);
+    ErrorReport report;
+    std::string file;
+    if (pushCallingScriptPlace(ctx)) {
+        file = duk_safe_to_string(ctx, -2);
+        report.fileName = file.c_str();
+        report.lineNumber = duk_get_uint(ctx, -1);
+        duk_pop_2(ctx);
+    }
+    // A report that does not stop the script: the message with its place.
+    printErrorReport(message, report.fileName ? &report : nullptr);
+    fflush(stdout);
+    return 0;
+}
+
+void printReport(JSContext *cx, const char *message) {
+    cx = boundContext(cx);
+    if (!duk_check_stack(cx->duk, 8)) return;
+    duk_safe_call(cx->duk, printReportFn, const_cast<char *>(message), 0, 1);
+    duk_pop(cx->duk);
 }
 
 static duk_ret_t makeError(duk_context *ctx, void *udata) {

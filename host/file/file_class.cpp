@@ -1,0 +1,86 @@
+#include <stdlib.h>
+
+#include "file_object.h"
+
+namespace kx4 {
+
+HostApi *fileApi = nullptr;
+static HostApi *const &api = fileApi;
+
+static const JSFunctionSpec kFileMethods[] = {
+    JS_FS("open", fileOpen, 2),
+    JS_FS("close", fileClose, 0),
+    JS_FS("read", fileRead, 1),
+    JS_FS("write", fileWrite, 1),
+    JS_FS("seek", fileSeek, 1),
+    JS_FS("initAFS", fileInitAFS, 0),
+    JS_FS("extract", fileExtract, 0),
+    JS_FS_END,
+};
+
+static const JSFunctionSpec kFileStatics[] = {
+    JS_FS("compress", fileCompress, 1),
+    JS_FS("uncompress", fileUncompress, 1),
+    JS_FS("status", fileStatus, 1),
+    JS_FS("remove", fileRemove, 1),
+    JS_FS("setTime", fileSetTime, 2),
+    JS_FS("createDir", fileCreateDir, 1),
+    JS_FS("changeDir", fileChangeDir, 1),
+    JS_FS("openDir", fileOpenDir, 1),
+    JS_FS("removeDir", fileRemoveDir, 1),
+    JS_FS("getCurrentWorkingDir", fileGetCurrentWorkingDir, 0),
+    JS_FS_END,
+};
+
+static JSBool fileConstruct(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *rval) {
+    FileRecord *record = static_cast<FileRecord *>(calloc(1, sizeof(FileRecord)));
+    if (!record) {
+        api->reportError(cx, "File: cannot allocate memory");
+        return JS_FALSE;
+    }
+    if (!api->setPrivate(cx, obj, record)) {
+        free(record);
+        return JS_FALSE;
+    }
+    // Exactly two arguments open the file; a failed open still gives the
+    // (closed) object.
+    if (argc == 2) return fileOpen(cx, obj, argc, argv, rval) ? (*rval = JSVAL_VOID, JS_TRUE) : JS_FALSE;
+    return JS_TRUE;
+}
+
+// Closes a stream the script left open. The prototype has no record.
+static void fileFinalize(JSContext *cx, JSObject *obj) {
+    FileRecord *record = static_cast<FileRecord *>(api->getPrivate(cx, obj));
+    if (!record) return;
+    if (record->stream) fclose(record->stream);
+    free(record);
+}
+
+JSBool defineFileClass(JSContext *cx, HostApi *hostApi) {
+    fileApi = hostApi;
+    return api->defineClass(cx, "File", fileConstruct, 0, nullptr, kFileMethods, nullptr, kFileStatics,
+                            fileFinalize) != nullptr;
+}
+
+FileRecord *fileRecordOf(JSContext *cx, JSObject *obj, const char *method) {
+    FileRecord *record = static_cast<FileRecord *>(api->getPrivate(cx, obj));
+    if (!record) api->reportError(cx, "%s: not a File object", method);
+    return record;
+}
+
+void updateFilePosition(JSContext *cx, JSObject *obj, FileRecord *record) {
+    if (record->stream) {
+        long long pos = _ftelli64(record->stream);
+        // Positions are 32-bit; beyond 2 GiB the file is out of range.
+        record->pos = pos >= 0 && pos <= INT32_MAX ? static_cast<int32_t>(pos) : -1;
+    }
+    kx4DefineResultNumber(api, cx, obj, "pos", record->pos);
+}
+
+const char *contentBytes(JSContext *cx, jsval v, size_t *count) {
+    const char *bytes = api->valueToString(cx, v);
+    *count = api->valueStringLength(cx, v);
+    return bytes;
+}
+
+}  // namespace kx4

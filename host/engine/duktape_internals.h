@@ -14,6 +14,7 @@ void kx4_duk_set_interrupt_running(duk_context *any, int running);
 void *kx4_duk_own_pointer(duk_context *any, void *object, void *key);
 const unsigned char *kx4_duk_string_data(void *string, size_t *byteLength, size_t *charLength);
 int kx4_duk_is_symbol_string(void *string);
+int kx4_duk_innermost_script_place(duk_context *ctx, const char **file, size_t *fileLength, long *line);
 
 #ifdef __cplusplus
 }

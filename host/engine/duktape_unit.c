@@ -46,3 +46,39 @@ const unsigned char *kx4_duk_string_data(void *string, size_t *byteLength, size_
 int kx4_duk_is_symbol_string(void *string) {
 	return DUK_HSTRING_HAS_SYMBOL((duk_hstring *) string) ? 1 : 0;
 }
+
+/* The innermost script frame of a thread: its file name and current line.
+ * Reads engine structures only (no allocation, no value stack), so the
+ * crash guard can call it on a thread that has just faulted. */
+int kx4_duk_innermost_script_place(duk_context *ctx, const char **file, size_t *fileLength, long *line) {
+	duk_hthread *thr = (duk_hthread *) ctx;
+	duk_activation *act;
+	for (act = thr->callstack_curr; act != NULL; act = act->parent) {
+		duk_hobject *func = DUK_ACT_GET_FUNC(act);
+		duk_tval *tv;
+		if (func == NULL || !DUK_HOBJECT_IS_COMPFUNC(func)) {
+			continue;
+		}
+		*file = "";
+		*fileLength = 0;
+		*line = 0;
+		tv = duk_hobject_find_entry_tval_ptr_stridx(thr->heap, func, DUK_STRIDX_FILE_NAME);
+		if (tv != NULL && DUK_TVAL_IS_STRING(tv)) {
+			duk_hstring *h = DUK_TVAL_GET_STRING(tv);
+			*file = (const char *) DUK_HSTRING_GET_DATA(h);
+			*fileLength = DUK_HSTRING_GET_BYTELEN(h);
+		}
+#if defined(DUK_USE_PC2LINE)
+		tv = duk_hobject_find_entry_tval_ptr_stridx(thr->heap, func, DUK_STRIDX_INT_PC2LINE);
+		if (tv != NULL && DUK_TVAL_IS_BUFFER(tv)) {
+			duk_hbuffer *buf = DUK_TVAL_GET_BUFFER(tv);
+			if (!DUK_HBUFFER_HAS_DYNAMIC(buf) && !DUK_HBUFFER_HAS_EXTERNAL(buf)) {
+				*line = (long) duk__hobject_pc2line_query_raw(thr, (duk_hbuffer_fixed *) buf,
+				                                             duk_hthread_get_act_prev_pc(thr, act));
+			}
+		}
+#endif
+		return 1;
+	}
+	return 0;
+}

@@ -8,6 +8,7 @@
 #include <atomic>
 
 #include "byte_text.h"
+#include "crash_guard.h"
 #include "duktape_internals.h"
 #include "heap_lock.h"
 
@@ -120,6 +121,7 @@ bool engineCreate() {
         return false;
     }
     internPrivateKey(g_root);
+    installCrashGuard();
     g_main = newContextLocked();
     g_lock.leave();
     beginRequest(g_main);

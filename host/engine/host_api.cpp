@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "byte_text.h"
+#include "crash_guard.h"
 #include "duktape_internals.h"
 #include "engine.h"
 
@@ -251,7 +252,11 @@ JSBool evaluateScript(JSContext *cx, const char *fileName, const char *source, j
     cx = boundContext(cx);  // null: the main context
     if (!reserve(cx, 8)) return JS_FALSE;
     Evaluation e{fileName ? fileName : "", source ? source : ""};
-    if (!protectedCall(cx, evaluateFn, &e, 0, 1)) return JS_FALSE;
+    CrashGuard guard;
+    enterCrashGuard(&guard, cx, e.source);
+    bool ok = protectedCall(cx, evaluateFn, &e, 0, 1);
+    leaveCrashGuard(&guard);
+    if (!ok) return JS_FALSE;
     if (rval) *rval = wordAt(cx, -1);
     return JS_TRUE;
 }

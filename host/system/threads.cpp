@@ -5,6 +5,7 @@
 #include <string.h>
 #include <windows.h>
 
+#include "crash_guard.h"
 #include "engine.h"
 #include "system_object.h"
 
@@ -20,7 +21,11 @@ static DWORD WINAPI scriptThread(LPVOID parameter) {
         jsval ignored;
         api->evaluateScript(cx, "runThread", text, &ignored);  // errors go to the reporter
         api->endRequest(cx);
+        // A fault while the context goes ends the process, without a log.
+        CrashGuard guard;
+        enterCrashGuard(&guard, cx, text, false);
         contextDestroy(cx);
+        leaveCrashGuard(&guard);
     }
     free(text);
     engineRelease();

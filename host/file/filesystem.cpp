@@ -16,6 +16,15 @@ static HostApi *const &api = fileApi;
 
 static const jschar *pathArg(JSContext *cx, jsval *argv) { return api->valueToUCString(cx, argv[0]); }
 
+// One runtime call on one path that returns 0 on success (remove, mkdir,
+// chdir, rmdir): true or false.
+static JSBool pathCall(JSContext *cx, uintN argc, jsval *argv, jsval *rval, const char *usage,
+                       int (*call)(const wchar_t *)) {
+    if (!kx4RequireArgs(api, cx, argc, 1, usage)) return JS_FALSE;
+    *rval = BOOLEAN_TO_JSVAL(call(pathArg(cx, argv)) == 0);
+    return JS_TRUE;
+}
+
 JSBool fileStatus(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rval) {
     if (!kx4RequireArgs(api, cx, argc, 1, "File.status(<path>)")) return JS_FALSE;
     struct _stat64 st;
@@ -34,9 +43,7 @@ JSBool fileStatus(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rva
 }
 
 JSBool fileRemove(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rval) {
-    if (!kx4RequireArgs(api, cx, argc, 1, "File.remove(<path>)")) return JS_FALSE;
-    *rval = BOOLEAN_TO_JSVAL(_wremove(pathArg(cx, argv)) == 0);
-    return JS_TRUE;
+    return pathCall(cx, argc, argv, rval, "File.remove(<path>)", _wremove);
 }
 
 JSBool fileSetTime(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rval) {
@@ -52,21 +59,15 @@ JSBool fileSetTime(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rv
 }
 
 JSBool fileCreateDir(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rval) {
-    if (!kx4RequireArgs(api, cx, argc, 1, "File.createDir(<path>)")) return JS_FALSE;
-    *rval = BOOLEAN_TO_JSVAL(_wmkdir(pathArg(cx, argv)) == 0);
-    return JS_TRUE;
+    return pathCall(cx, argc, argv, rval, "File.createDir(<path>)", _wmkdir);
 }
 
 JSBool fileChangeDir(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rval) {
-    if (!kx4RequireArgs(api, cx, argc, 1, "File.changeDir(<path>)")) return JS_FALSE;
-    *rval = BOOLEAN_TO_JSVAL(_wchdir(pathArg(cx, argv)) == 0);
-    return JS_TRUE;
+    return pathCall(cx, argc, argv, rval, "File.changeDir(<path>)", _wchdir);
 }
 
 JSBool fileRemoveDir(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rval) {
-    if (!kx4RequireArgs(api, cx, argc, 1, "File.removeDir(<path>)")) return JS_FALSE;
-    *rval = BOOLEAN_TO_JSVAL(_wrmdir(pathArg(cx, argv)) == 0);
-    return JS_TRUE;
+    return pathCall(cx, argc, argv, rval, "File.removeDir(<path>)", _wrmdir);
 }
 
 // The argument is a search pattern ("dir/*.*" lists dir), not a folder.

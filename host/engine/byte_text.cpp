@@ -104,9 +104,17 @@ size_t internalUnitCount(const uint8_t *text, size_t length) {
     return units;
 }
 
+struct LeadForms {
+    uint8_t form[256];
+    constexpr LeadForms() : form() {
+        for (int b = 0; b < 256; b++) form[b] = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : 2;
+    }
+};
+static constexpr LeadForms kLeadForms;
+static const uint8_t *const kLeadForm = kLeadForms.form;
+
 template <typename Unit>
-static size_t decodeUnits(const uint8_t *text, size_t length, Unit *out, size_t capacity) {
-    size_t i = 0, n = 0;
+static size_t decodeUnitsFrom(const uint8_t *text, size_t length, Unit *out, size_t capacity, size_t i, size_t n) {
     while (i < length) {
         if (i + 8 <= length && n + 8 <= capacity && (load8(text + i) & kHighBits) == 0) {
             for (int k = 0; k < 8; k++) out[n + k] = text[i + k];
@@ -116,12 +124,19 @@ static size_t decodeUnits(const uint8_t *text, size_t length, Unit *out, size_t 
         }
         if (n == capacity) return kTooSmall;
         // The common cases, ASCII and two-byte forms (every widened byte),
-        // without data-dependent branches; anything else is decoded below.
-        uint8_t b = text[i];
-        uint8_t c = i + 1 < length ? text[i + 1] : 0;
-        unsigned two = ((b & 0xE0) == 0xC0) & ((c & 0xC0) == 0x80);
-        if (b < 0x80 || two) {
-            out[n++] = (Unit)(two ? (((b & 0x1F) << 6) | (c & 0x3F)) : b);
+        // without data-dependent branches: with random bytes a branch on the
+        // form would be mispredicted half the time. The lead byte's class
+        // comes from a table so that the one branch left (to the general
+        // decoder) is taken only for other forms.
+        unsigned b = text[i];
+        unsigned c = i + 1 < length ? text[i + 1] : 0;
+        unsigned form = kLeadForm[b];  // 0 ASCII, 1 two-byte lead, 2 other
+        unsigned continued = (c & 0xC0) == 0x80;
+        unsigned two = form & continued;
+        if (((form >> 1) | (form & (continued ^ 1))) == 0) {
+            unsigned mask = 0u - two;
+            unsigned decoded = ((b & 0x1F) << 6) | (c & 0x3F);
+            out[n++] = (Unit)((decoded & mask) | (b & ~mask));
             i += 1 + two;
             continue;
         }
@@ -136,6 +151,61 @@ static size_t decodeUnits(const uint8_t *text, size_t length, Unit *out, size_t 
         }
     }
     return n;
+}
+
+// Text made only of ASCII and two-byte forms (every widened byte string)
+// decodes eight bytes at a time: each byte is either a start, written at n
+// (n advancing by one), or the continuation of the start before it, with
+// nothing depending on which. Anything else (longer forms, stray or missing
+// continuations) marks the pass bad and the general decoder starts over.
+// Returns the units written, or kTooSmall when the text is not such text.
+template <typename Unit>
+static size_t decodeTwoByteForms(const uint8_t *text, size_t length, Unit *out, size_t capacity, size_t *stop) {
+    size_t j = 0, n = 0;
+    unsigned bad = 0, pending = 0;  // pending: the byte before was a lead
+    // j + 9 <= length: every byte's successor is readable; n + 8 <= capacity:
+    // eight writes stay inside out.
+    while (j + 9 <= length && n + 8 <= capacity) {
+        const uint8_t *p = text + j;
+        if (!pending && (load8(p) & kHighBits) == 0) {
+            for (int k = 0; k < 8; k++) out[n + k] = p[k];
+            n += 8;
+            j += 8;
+            continue;
+        }
+        // The forms of all eight bytes at once: bit 7 of each byte lane
+        // says whether that byte is a continuation (10xxxxxx), a two-byte
+        // lead (110xxxxx) or a longer lead (111xxxxx). Continuations must
+        // follow leads exactly, across the block boundary too.
+        uint64_t w = load8(p), shift1 = w << 1, shift2 = w << 2;
+        uint64_t continuations = w & ~shift1 & kHighBits;
+        uint64_t leads = w & shift1 & ~shift2 & kHighBits;
+        uint64_t longer = w & shift1 & shift2 & kHighBits;
+        bad |= (longer | (continuations ^ ((leads << 8) | (uint64_t)pending << 7))) != 0;
+        pending = (unsigned)(leads >> 63);
+        for (int k = 0; k < 8; k++) {
+            unsigned b = p[k], next = p[k + 1];
+            unsigned mask = 0u - (unsigned)((leads >> (8 * k + 7)) & 1);
+            unsigned decoded = ((b & 0x1F) << 6) | (next & 0x3F);
+            out[n] = (Unit)((decoded & mask) | (b & ~mask));
+            n += 1 ^ (unsigned)((continuations >> (8 * k + 7)) & 1);
+        }
+        j += 8;
+        if (bad) return kTooSmall;
+    }
+    // The general decoder takes over at a start: a trailing lead's
+    // continuation was already used, so it must really be one.
+    if (pending && (text[j] & 0xC0) != 0x80) return kTooSmall;
+    *stop = j + pending;
+    return n;
+}
+
+template <typename Unit>
+static size_t decodeUnits(const uint8_t *text, size_t length, Unit *out, size_t capacity) {
+    size_t stop = 0;
+    size_t n = decodeTwoByteForms(text, length, out, capacity, &stop);
+    if (n == kTooSmall) return decodeUnitsFrom(text, length, out, capacity, 0, 0);
+    return decodeUnitsFrom(text, length, out, capacity, stop, n);
 }
 
 size_t narrowInternal(const uint8_t *text, size_t length, uint8_t *out, size_t capacity) {

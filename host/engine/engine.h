@@ -126,6 +126,9 @@ void internPrivateKey(duk_context *root);
 // Defines a property under a UTF-16 name (for names that 8-bit text cannot
 // carry, such as environment variable names).
 JSBool defineUCProperty(JSContext *cx, JSObject *obj, const jschar *name, jsval v, unsigned attrs);
+// A value's string form as bytes (one per UTF-16 unit, low 8 bits) with
+// their exact count; on failure "" with count 0 and an error pending.
+const char *valueToBytes(JSContext *cx, jsval v, size_t *count);
 // Forces a full garbage collection (finalizers included).
 void collectGarbage(JSContext *cx);
 

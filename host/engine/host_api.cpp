@@ -721,6 +721,34 @@ JSBool defineUCProperty(JSContext *cx, JSObject *obj, const jschar *name, jsval 
     return protectedCall(cx, defineUCPropertyFn, &d, 0, 0);
 }
 
+const char *valueToBytes(JSContext *cx, jsval v, size_t *count) {
+    cx = boundContext(cx);
+    *count = 0;
+    if (!pushStringOf(cx, v)) return "";
+    size_t blen, clen;
+    const unsigned char *data = kx4_duk_string_data(duk_get_heapptr(cx->duk, -1), &blen, &clen);
+    if (blen == clen) {
+        *count = blen;
+        return reinterpret_cast<const char *>(data);
+    }
+    ScratchArena::Mark mark = cx->scratch.mark();
+    uint8_t *out = static_cast<uint8_t *>(cx->scratch.alloc(clen + 1));
+    size_t units = out ? narrowInternal(data, blen, out, clen) : kTooSmall;
+    if (units == kTooSmall) {
+        cx->scratch.release(mark);
+        units = internalUnitCount(data, blen);
+        out = static_cast<uint8_t *>(cx->scratch.alloc(units + 1));
+        if (!out) {
+            setPendingError(cx, "out of memory");
+            return "";
+        }
+        narrowInternal(data, blen, out, units);
+    }
+    out[units] = 0;
+    *count = units;
+    return reinterpret_cast<const char *>(out);
+}
+
 void collectGarbage(JSContext *cx) {
     // The second pass collects what finalizers of the first let go.
     duk_gc(cx->duk, 0);

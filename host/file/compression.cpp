@@ -47,6 +47,14 @@ JSBool fileUncompress(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval 
     uLongf produced = static_cast<uLongf>(capacity);
     intN depth = api->suspendRequest(cx);
     int rc = uncompress(out, &produced, reinterpret_cast<const Bytef *>(bytes), static_cast<uLong>(n));
+    if (capacity == 0 && rc == Z_DATA_ERROR) {
+        // zlib calls any output a data error when given no room at all: ask
+        // again with room for one byte to tell "too small" from damage.
+        uLongf probe = 1;
+        int again = uncompress(out, &probe, reinterpret_cast<const Bytef *>(bytes), static_cast<uLong>(n));
+        if (again == Z_BUF_ERROR || (again == Z_OK && probe == 1)) rc = Z_BUF_ERROR;
+        produced = 0;
+    }
     api->resumeRequest(cx, depth);
     // zlib leaves the count of bytes it produced in every case, so a buffer
     // error gives the first `capacity` bytes and damaged input what inflated

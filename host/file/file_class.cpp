@@ -1,5 +1,6 @@
 #include <stdlib.h>
 
+#include "engine.h"
 #include "file_object.h"
 
 namespace kx4 {
@@ -78,9 +79,9 @@ void updateFilePosition(JSContext *cx, JSObject *obj, FileRecord *record) {
 }
 
 const char *contentBytes(JSContext *cx, jsval v, size_t *count) {
-    const char *bytes = api->valueToString(cx, v);
-    *count = api->valueStringLength(cx, v);
-    return bytes;
+    // One conversion gives the bytes and their count together, so the two
+    // can never disagree (not even when memory runs out).
+    return valueToBytes(cx, v, count);
 }
 
 }  // namespace kx4

@@ -84,14 +84,21 @@ static void fourByteSequences() {
 }
 
 static void malformedStaysInBounds() {
-    // Truncated and invalid sequences decode byte by byte, never past the end.
-    const std::vector<uint8_t> cases[] = {{0xC3}, {0xE2, 0x82}, {0xF0, 0x9F, 0x98}, {0x80, 0x41}, {0xC3, 0x41}, {0xFF}};
+    // Truncated and invalid sequences decode byte by byte, never past the end,
+    // also where the eight-byte fast path meets them.
+    std::vector<uint8_t> leadAtBlockEnd(20, 'a');  // a lead ending an eight-byte block, no continuation
+    leadAtBlockEnd[7] = 0xC3;
+    std::vector<uint8_t> strayInBlock(20, 'a');
+    strayInBlock[3] = 0x80;
+    const std::vector<uint8_t> cases[] = {{0xC3}, {0xE2, 0x82}, {0xF0, 0x9F, 0x98}, {0x80, 0x41}, {0xC3, 0x41}, {0xFF},
+                                          leadAtBlockEnd, strayInBlock};
     for (const auto &c : cases) {
         std::vector<uint8_t> copy(c);  // exact-size heap block for sanitizers
         size_t n = internalUnitCount(copy.data(), copy.size());
         CHECK(n == copy.size());
         std::vector<uint8_t> out(n);
         CHECK(narrowInternal(copy.data(), copy.size(), out.data(), n) == n);
+        CHECK(out == copy);  // each malformed byte stands for itself
     }
 }
 

@@ -47,3 +47,6 @@ for script in calls strings; do
   echo "== $script"
   run "$bin/kx4test.exe" "$(win "$root/bench/common.js")" "$(win "$root/bench/$script.js")"
 done
+
+# The package reader, File.read/File.write and the packaged example.
+START_RUNS=$START_RUNS "$root/bench/package_run.sh" "$build"

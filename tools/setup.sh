@@ -10,7 +10,7 @@ packages=(
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   mingw-w64-x86-64-dev mingw-w64-i686-dev
   wine64 xvfb xauth duktape-dev libz-mingw-w64-dev
-  cmake make ninja-build python3 g++ ca-certificates socat
+  cmake make ninja-build python3 g++ ca-certificates socat zlib1g-dev
 )
 
 # dpkg-query prints nothing (and complains on stderr) for unknown packages;

@@ -137,3 +137,180 @@ bool entryFitsPackage(const PackageTrailer &trailer, const PackageDirectory &dir
 }
 
 }  // namespace kx4
+
+namespace kx4 {
+
+namespace {
+
+// A small scanner for the literal subset a directory is written in: it
+// reads names and skips values (balanced brackets, strings, other tokens)
+// without evaluating anything.
+class LiteralScanner {
+public:
+    explicit LiteralScanner(const std::string &text) : s_(text), i_(0) {}
+
+    bool names(std::vector<std::string> *out) {
+        skipSpace();
+        bool paren = take('(');
+        skipSpace();
+        if (!take('{')) return false;
+        for (;;) {
+            skipSpace();
+            if (take('}')) break;
+            std::string name;
+            if (!readName(&name)) return false;
+            out->push_back(name);
+            skipSpace();
+            if (!take(':')) return false;
+            if (!skipValue()) return false;
+            skipSpace();
+            if (take(',')) continue;
+            skipSpace();
+            if (take('}')) break;
+            return false;
+        }
+        skipSpace();
+        if (paren && !take(')')) return false;
+        skipSpace();
+        take(';');
+        skipSpace();
+        return i_ == s_.size();
+    }
+
+private:
+    bool take(char c) {
+        if (i_ < s_.size() && s_[i_] == c) {
+            i_++;
+            return true;
+        }
+        return false;
+    }
+
+    void skipSpace() {
+        while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\r' || s_[i_] == '\n')) i_++;
+    }
+
+    static int hexValue(char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    }
+
+    bool readHex(int digits, unsigned *value) {
+        *value = 0;
+        for (int k = 0; k < digits; k++) {
+            if (i_ >= s_.size() || hexValue(s_[i_]) < 0) return false;
+            *value = *value * 16 + (unsigned)hexValue(s_[i_++]);
+        }
+        return true;
+    }
+
+    // A quoted string with its escapes resolved; characters above U+00FF
+    // cannot be 8-bit names.
+    bool readString(std::string *out) {
+        char quote = s_[i_++];
+        while (i_ < s_.size()) {
+            char c = s_[i_++];
+            if (c == quote) return true;
+            if (c == '\n' || c == '\r') return false;
+            if (c != '\\') {
+                out->push_back(c);
+                continue;
+            }
+            if (i_ >= s_.size()) return false;
+            char e = s_[i_++];
+            unsigned value;
+            switch (e) {
+            case 'n': out->push_back('\n'); break;
+            case 't': out->push_back('\t'); break;
+            case 'r': out->push_back('\r'); break;
+            case 'b': out->push_back('\b'); break;
+            case 'f': out->push_back('\f'); break;
+            case 'v': out->push_back('\v'); break;
+            case '0':
+                if (i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9') return false;  // octal
+                out->push_back('\0');
+                break;
+            case 'x':
+                if (!readHex(2, &value)) return false;
+                out->push_back((char)value);
+                break;
+            case 'u':
+                if (!readHex(4, &value) || value > 0xFF) return false;
+                out->push_back((char)value);
+                break;
+            case '\r':
+                take('\n');
+                break;
+            case '\n':
+                break;
+            default:
+                if (e >= '1' && e <= '9') return false;  // octal
+                out->push_back(e);
+            }
+        }
+        return false;
+    }
+
+    static bool identifierChar(unsigned char c, bool first) {
+        return c == '_' || c == '$' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (!first && c >= '0' && c <= '9');
+    }
+
+    bool readName(std::string *out) {
+        if (i_ >= s_.size()) return false;
+        unsigned char c = (unsigned char)s_[i_];
+        if (c == '\'' || c == '"') return readString(out);
+        if (identifierChar(c, true)) {
+            while (i_ < s_.size() && identifierChar((unsigned char)s_[i_], false)) out->push_back(s_[i_++]);
+            return true;
+        }
+        if (c >= '0' && c <= '9') {
+            // Only plain decimal integers name themselves.
+            while (i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9') out->push_back(s_[i_++]);
+            if (out->size() > 1 && (*out)[0] == '0') return false;
+            return i_ >= s_.size() || !(s_[i_] == '.' || s_[i_] == 'e' || s_[i_] == 'E' || s_[i_] == 'x' ||
+                                         s_[i_] == 'X' || identifierChar((unsigned char)s_[i_], false));
+        }
+        return false;
+    }
+
+    // Skips one value: up to the next ',' or '}' at this level.
+    bool skipValue() {
+        int depth = 0;
+        while (i_ < s_.size()) {
+            char c = s_[i_];
+            if (c == '\'' || c == '"') {
+                std::string ignored;
+                if (!readString(&ignored)) return false;
+                continue;
+            }
+            if (c == '/' && i_ + 1 < s_.size() && (s_[i_ + 1] == '/' || s_[i_ + 1] == '*')) return false;
+            if (c == '{' || c == '[' || c == '(') depth++;
+            if (c == '}' || c == ']' || c == ')') {
+                if (depth == 0) return c == '}';
+                depth--;
+            }
+            if (c == ',' && depth == 0) return true;
+            i_++;
+        }
+        return false;
+    }
+
+    const std::string &s_;
+    size_t i_;
+};
+
+}  // namespace
+
+bool directoryNamesInOrder(const std::string &text, std::vector<std::string> *names) {
+    try {
+        names->clear();
+        LiteralScanner scanner(text);
+        return scanner.names(names);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+}  // namespace kx4

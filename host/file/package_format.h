@@ -14,6 +14,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 namespace kx4 {
 
@@ -68,3 +69,16 @@ bool entryFitsPackage(const PackageTrailer &trailer, const PackageDirectory &dir
 }  // namespace kx4
 
 #endif
+
+namespace kx4 {
+
+// The top-level property names of a directory text written as an object
+// literal, in the order the text lists them (the order its entry streams
+// follow). The engine enumerates names that look like array indices first,
+// so the reader cannot take the order from the evaluated object. Names are
+// 8-bit text after unescaping. False when the text is not a plain literal
+// ("({...})" or "{...}" with string, identifier or integer names), or a
+// name holds a character above U+00FF.
+bool directoryNamesInOrder(const std::string &text, std::vector<std::string> *names);
+
+}  // namespace kx4

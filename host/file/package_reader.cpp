@@ -5,6 +5,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+#include <vector>
+
 #include "file_object.h"
 #include "package_format.h"
 
@@ -100,20 +103,30 @@ JSBool fileInitAFS(JSContext *cx, JSObject *obj, uintN, jsval *, jsval *rval) {
     kx4DefineResult(api, cx, afs, "fsd", fsd);
 
     // Entry streams follow the directory back to back, in listing order.
+    // The engine enumerates index-like names ("10", "2") first, so the
+    // order comes from the text itself when it is a plain literal that
+    // names each entry once; otherwise from the enumeration.
     jsval *entries = api->enumerateValues(cx, JSVAL_TO_OBJECT(fsd));
     if (!entries) {
         rewind(cx, obj, record);
         return JS_FALSE;
     }
+    size_t count = 0;
+    while (entries[count] != JSVAL_VOID) count++;
+    std::vector<std::string> names;
+    bool listed = directoryNamesInOrder(directory.text, &names) && names.size() == count;
+    for (const std::string &name : names)
+        if (name.find('\0') != std::string::npos) listed = false;  // not a C string
     int64_t pos = directory.entriesStart;
     const char *problem = nullptr;
-    for (jsval *e = entries; *e != JSVAL_VOID; e++) {
+    for (size_t k = 0; k < count; k++) {
+        jsval e = listed ? api->getPropertyValue(cx, JSVAL_TO_OBJECT(fsd), names[k].c_str()) : entries[k];
         int64_t csize;
-        if (!JSVAL_IS_OBJECT(*e) || *e == JSVAL_NULL) {
+        if (!JSVAL_IS_OBJECT(e) || e == JSVAL_NULL) {
             problem = "an entry is not an object";
             break;
         }
-        JSObject *entry = JSVAL_TO_OBJECT(*e);
+        JSObject *entry = JSVAL_TO_OBJECT(e);
         if (!entryField(cx, entry, "csize", &csize) || !entryFitsPackage(trailer, directory, pos, csize)) {
             problem = "an entry's stream lies outside the package";
             break;

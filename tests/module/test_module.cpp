@@ -707,6 +707,14 @@ static JSBool tmWaitThread(JSContext *cx, JSObject *, uintN argc, jsval *argv, j
     return JS_TRUE;
 }
 
+// crash(): writes through a bad pointer, an access violation for the crash
+// guard to catch under whatever script called it.
+static JSBool tmCrash(JSContext *, JSObject *, uintN, jsval *, jsval *) {
+    volatile uintptr_t address = 0x10;  // volatile: the compiler cannot see the fault coming
+    *(volatile int *)address = 1;
+    return JS_TRUE;
+}
+
 static JSBool tmInitCount(JSContext *, JSObject *, uintN, jsval *, jsval *rval) {
     *rval = INT_TO_JSVAL(g_inits);
     return JS_TRUE;
@@ -877,6 +885,7 @@ static const JSFunctionSpec kTestModuleFunctions[] = {
     JS_FS("currentDirectory", tmCurrentDirectory, 0),
     JS_FS("waitThread", tmWaitThread, 2),
     JS_FS("initCount", tmInitCount, 0),
+    JS_FS("crash", tmCrash, 0),
     JS_FS_END,
 };
 

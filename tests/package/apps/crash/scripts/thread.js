@@ -1,0 +1,2 @@
+var onThread = true;
+TestModule.crash();

@@ -1,0 +1,1 @@
+var counterRuns = (typeof counterRuns == 'number' ? counterRuns : 0) + 1;

@@ -1,0 +1,2 @@
+syntaxRuns = 1;
+var = ;

@@ -1,0 +1,3 @@
+// An exception that leaves the application reaches the start-up script.
+
+throw new Error('boom');

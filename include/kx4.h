@@ -46,9 +46,11 @@ typedef int JSBool;
 typedef unsigned int uintN;
 typedef int intN;
 #if defined(_WIN32)
-typedef wchar_t jschar;
-#else
+typedef wchar_t jschar; /* what the wide-character API takes */
+#elif defined(__cplusplus)
 typedef char16_t jschar;
+#else
+typedef uint16_t jschar;
 #endif
 
 typedef struct JSContext JSContext;
@@ -262,6 +264,15 @@ static inline JSObject *kx4ArgOptionRecord(const HostApi *api, JSContext *cx, ui
     return JSVAL_TO_OBJECT(argv[i]);
 }
 
+/* Lenient parameter objects: argument i as an object, or null when it is
+ * missing or not an object (a primitive, null or undefined). The field
+ * helpers and the getProperty* slots give their defaults for a null object,
+ * so such an argument reads as an empty record. */
+static inline JSObject *kx4ArgObject(uintN argc, const jsval *argv, uintN i) {
+    if (argc <= i || JSVAL_IS_PRIMITIVE(argv[i])) return 0;
+    return JSVAL_TO_OBJECT(argv[i]);
+}
+
 /* Option-record fields read with a default (undefined gives the default). */
 static inline int32_t kx4FieldInt32(const HostApi *api, JSContext *cx, JSObject *rec,
                                     const char *name, int32_t def) {
@@ -275,6 +286,34 @@ static inline JSBool kx4FieldBool(const HostApi *api, JSContext *cx, JSObject *r
     if (JSVAL_IS_BOOLEAN(v)) return JSVAL_TO_BOOLEAN(v);
     double d = api->valueToNumber(cx, v);
     return d == d && d != 0;
+}
+
+/* A value as bytes, one per character, NULs included: the 8-bit text, and
+ * its length in *length. A string gives all its characters. Any other value
+ * is converted with String(v) and ends at its first NUL: each conversion
+ * runs toString anew and may give another string, so the length of a second
+ * conversion could exceed the text of the first. */
+static inline const char *kx4ValueBytes(const HostApi *api, JSContext *cx, jsval v, size_t *length) {
+    const char *bytes = api->valueToString(cx, v);
+    *length = 0;
+    if (JSVAL_IS_STRING(v)) {
+        *length = api->valueStringLength(cx, v);
+    } else {
+        while (bytes[*length]) ++*length;
+    }
+    return bytes;
+}
+
+/* A field holding bytes (as kx4ValueBytes); undefined or missing gives ""
+ * and 0. */
+static inline const char *kx4FieldBytes(const HostApi *api, JSContext *cx, JSObject *rec,
+                                        const char *name, size_t *length) {
+    jsval v = api->getPropertyValue(cx, rec, name);
+    if (v == JSVAL_VOID) {
+        *length = 0;
+        return "";
+    }
+    return kx4ValueBytes(api, cx, v, length);
 }
 
 /* Result properties are enumerable and read-only. */

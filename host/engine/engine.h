@@ -42,6 +42,10 @@ struct JSContext {
     // index of that native's frame.
     bool hasPending = false;
     duk_idx_t pendingIndex = 0;
+    // The string whose 8-bit text could not be made (no memory): its length
+    // then reads 0 too, so a native pairing valueToString with
+    // valueStringLength never reads past the "" it got.
+    void *failedText = nullptr;
 };
 
 namespace kx4 {

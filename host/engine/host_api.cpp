@@ -51,17 +51,22 @@ const Unit *decodedStringAt(JSContext *cx, duk_idx_t idx) {
     static const Unit kEmpty[1] = {0};
     size_t blen, clen;
     const unsigned char *data = kx4_duk_string_data(duk_get_heapptr(cx->duk, idx), &blen, &clen);
+    void *string = duk_get_heapptr(cx->duk, idx);
     ScratchArena::Mark mark = cx->scratch.mark();
     Unit *out = static_cast<Unit *>(cx->scratch.alloc((clen + 1) * sizeof(Unit)));
-    if (!out) return kEmpty;
-    size_t units = decode(data, blen, out, clen);
+    size_t units = out ? decode(data, blen, out, clen) : kTooSmall;
     if (units == kTooSmall) {
         cx->scratch.release(mark);
         units = internalUnitCount(data, blen);
         out = static_cast<Unit *>(cx->scratch.alloc((units + 1) * sizeof(Unit)));
-        if (!out) return kEmpty;
+        if (!out) {
+            cx->failedText = string;
+            setPendingError(cx, "out of memory");
+            return kEmpty;
+        }
         decode(data, blen, out, units);
     }
+    if (cx->failedText == string) cx->failedText = nullptr;
     out[units] = 0;
     return out;
 }
@@ -113,8 +118,9 @@ size_t valueStringLength(JSContext *cx, jsval v) {
     // The script's own .length: the engine keeps it with the string.
     if (!pushStringOf(cx, v)) return 0;
     size_t blen, clen;
-    kx4_duk_string_data(duk_get_heapptr(cx->duk, -1), &blen, &clen);
-    return clen;
+    void *string = duk_get_heapptr(cx->duk, -1);
+    kx4_duk_string_data(string, &blen, &clen);
+    return string == cx->failedText ? 0 : clen;
 }
 
 duk_ret_t toNumberFn(duk_context *ctx, void *) {

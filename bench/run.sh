@@ -43,7 +43,7 @@ run "$bench/kx4bench_launch.exe" "$START_RUNS" "${commands[@]}"
 
 export KX4_BENCH_MODULE
 KX4_BENCH_MODULE=$(win "$bench/kx4bench_module.dll")
-for script in calls strings; do
+for script in calls strings process_calls; do
   echo "== $script"
   run "$bin/kx4test.exe" "$(win "$root/bench/common.js")" "$(win "$root/bench/$script.js")"
 done

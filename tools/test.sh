@@ -14,7 +14,7 @@ passed=0 failed=0
 run_ctest() {  # build tree
   local log
   log=$(mktemp)
-  (cd "$1" && ctest --output-on-failure --timeout 300) | tee "$log"
+  (cd "$1" && ctest -j2 --output-on-failure --timeout 300) | tee "$log"
   # "100% tests passed, 0 tests failed out of 12"
   local line total bad
   line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)

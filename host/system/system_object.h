@@ -35,18 +35,20 @@ JSBool systemLockMutex(JSContext *, JSObject *, uintN, jsval *, jsval *);
 JSBool systemUnlockMutex(JSContext *, JSObject *, uintN, jsval *, jsval *);
 // modules.cpp
 JSBool systemLoadModule(JSContext *, JSObject *, uintN, jsval *, jsval *);
-// not_yet_available.cpp
+// processes.cpp
 JSBool systemExec(JSContext *, JSObject *, uintN, jsval *, jsval *);
 JSBool systemOpen(JSContext *, JSObject *, uintN, jsval *, jsval *);
 JSBool systemGetAdminRights(JSContext *, JSObject *, uintN, jsval *, jsval *);
 JSBool systemShutdown(JSContext *, JSObject *, uintN, jsval *, jsval *);
+JSBool systemCreateLink(JSContext *, JSObject *, uintN, jsval *, jsval *);
+JSBool systemEnumProcesses(JSContext *, JSObject *, uintN, jsval *, jsval *);
+// registry.cpp
 JSBool systemGetRegistry(JSContext *, JSObject *, uintN, jsval *, jsval *);
 JSBool systemEnumRegistry(JSContext *, JSObject *, uintN, jsval *, jsval *);
 JSBool systemSetRegistry(JSContext *, JSObject *, uintN, jsval *, jsval *);
 JSBool systemDelRegistry(JSContext *, JSObject *, uintN, jsval *, jsval *);
+// service.cpp
 JSBool systemControlService(JSContext *, JSObject *, uintN, jsval *, jsval *);
-JSBool systemCreateLink(JSContext *, JSObject *, uintN, jsval *, jsval *);
-JSBool systemEnumProcesses(JSContext *, JSObject *, uintN, jsval *, jsval *);
 
 }  // namespace kx4
 

@@ -266,9 +266,11 @@ private:
             return true;
         }
         if (c >= '0' && c <= '9') {
-            // Only plain decimal integers name themselves.
+            // Only plain decimal integers name themselves, and only while a
+            // double holds them exactly (15 digits): longer ones are named
+            // after their rounded value.
             while (i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9') out->push_back(s_[i_++]);
-            if (out->size() > 1 && (*out)[0] == '0') return false;
+            if (out->size() > 15 || (out->size() > 1 && (*out)[0] == '0')) return false;
             return i_ >= s_.size() || !(s_[i_] == '.' || s_[i_] == 'e' || s_[i_] == 'E' || s_[i_] == 'x' ||
                                          s_[i_] == 'X' || identifierChar((unsigned char)s_[i_], false));
         }

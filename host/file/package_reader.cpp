@@ -163,7 +163,9 @@ JSBool fileExtract(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval 
     if (!(size >= 1)) return JS_TRUE;  // an empty entry extracts as undefined
     int64_t pos, csize, length;
     if (!entryField(cx, entry, "pos", &pos) || !entryField(cx, entry, "csize", &csize) ||
-        !entryField(cx, entry, "size", &length) || length > kMaxEntry) {
+        !entryField(cx, entry, "size", &length) || length > kMaxEntry || csize > kMaxEntry + kMaxEntry / 8) {
+        // (The fields are ordinary properties a script can change after
+        // initAFS: bound them again before allocating.)
         api->reportError(cx, "File.extract: damaged entry '%s'", name);
         return JS_FALSE;
     }

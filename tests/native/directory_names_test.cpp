@@ -24,6 +24,8 @@ int main() {
         {"({'a':{s:'a,b}c'}, 'b':{}})", true, {"a", "b"}},
         {"({'\\u0100':{}})", false, {}},            // not 8-bit
         {"({1.5:{}})", false, {}},                  // not a plain integer
+        {"({123456789012345:{}})", true, {"123456789012345"}},
+        {"({12345678901234567890:{}})", false, {}}, // named after its rounded value
         {"({'a':{}} + x)", false, {}},              // an expression, not a literal
         {"({'a':{}", false, {}},                    // unterminated
         {"({'a':{/*}*/}})", false, {}},             // comments are not scanned

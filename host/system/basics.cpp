@@ -7,6 +7,7 @@
 #include <pdh.h>
 
 #include "engine.h"
+#include "on_demand.h"
 #include "system_object.h"
 
 namespace kx4 {
@@ -80,8 +81,7 @@ JSBool systemGetPID(JSContext *cx, JSObject *, uintN, jsval *, jsval *rval) {
 }
 
 // The processor-load query, made by the first call that succeeds and kept
-// for the life of the process. pdh.dll is loaded on that first call rather
-// than at start-up: it is big, and most applications never ask.
+// for the life of the process; pdh.dll is loaded on that first call.
 struct PdhFunctions {
     decltype(&PdhOpenQueryW) openQuery;
     decltype(&PdhLookupPerfNameByIndexW) lookupPerfNameByIndex;
@@ -97,21 +97,18 @@ static PDH_HQUERY g_loadQuery = nullptr;
 static PDH_HCOUNTER g_loadCounter = nullptr;
 
 template <typename F>
-static bool lookUp(HMODULE library, const char *name, F *fn) {
-    *fn = reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(library, name)));
+static bool lookUp(const char *name, F *fn) {
+    *fn = onDemand<F>(L"pdh.dll", name);
     return *fn != nullptr;
 }
 
 static bool loadPdh() {
     if (g_pdh.getFormattedCounterValue) return true;
-    HMODULE pdh = LoadLibraryW(L"pdh.dll");
-    if (!pdh) return false;
     PdhFunctions f;
-    if (!lookUp(pdh, "PdhOpenQueryW", &f.openQuery) ||
-        !lookUp(pdh, "PdhLookupPerfNameByIndexW", &f.lookupPerfNameByIndex) ||
-        !lookUp(pdh, "PdhMakeCounterPathW", &f.makeCounterPath) || !lookUp(pdh, "PdhAddCounterW", &f.addCounter) ||
-        !lookUp(pdh, "PdhCollectQueryData", &f.collectQueryData) ||
-        !lookUp(pdh, "PdhGetFormattedCounterValue", &f.getFormattedCounterValue))
+    if (!lookUp("PdhOpenQueryW", &f.openQuery) || !lookUp("PdhLookupPerfNameByIndexW", &f.lookupPerfNameByIndex) ||
+        !lookUp("PdhMakeCounterPathW", &f.makeCounterPath) || !lookUp("PdhAddCounterW", &f.addCounter) ||
+        !lookUp("PdhCollectQueryData", &f.collectQueryData) ||
+        !lookUp("PdhGetFormattedCounterValue", &f.getFormattedCounterValue))
         return false;
     g_pdh = f;
     return true;

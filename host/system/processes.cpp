@@ -14,6 +14,7 @@
 #include <shobjidl.h>
 
 #include "shutdown_decision.h"
+#include "on_demand.h"
 #include "system_object.h"
 
 namespace kx4 {
@@ -112,8 +113,9 @@ JSBool systemOpen(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rva
     info.lpParameters = optionalText(cx, argc, argv, 1);
     info.nShow = SW_SHOWNORMAL;
 
+    static const auto shellExecuteEx = onDemand<decltype(&ShellExecuteExW)>(L"shell32.dll", "ShellExecuteExW");
     intN depth = api->suspendRequest(cx);
-    bool accepted = ShellExecuteExW(&info);
+    bool accepted = shellExecuteEx && shellExecuteEx(&info);
     api->resumeRequest(cx, depth);
     *rval = BOOLEAN_TO_JSVAL(accepted);
     return JS_TRUE;
@@ -236,7 +238,9 @@ JSBool systemShutdown(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval 
         api->reportError(cx, "Unable to retrieve shutdown privilege");
         return JS_FALSE;
     }
-    bool accepted = decision.hibernate ? SetSystemPowerState(FALSE, TRUE) : ExitWindowsEx(decision.exitFlags, 0);
+    static const auto exitWindowsEx = onDemand<decltype(&ExitWindowsEx)>(L"user32.dll", "ExitWindowsEx");
+    bool accepted = decision.hibernate ? SetSystemPowerState(FALSE, TRUE)
+                                       : exitWindowsEx && exitWindowsEx(decision.exitFlags, 0);
     setPrivilege(SE_SHUTDOWN_NAME, false);
     api->resumeRequest(cx, depth);
     *rval = BOOLEAN_TO_JSVAL(accepted);
@@ -305,10 +309,14 @@ struct LinkDescription {
 static void writeLink(const LinkDescription &d) {
     // COM stays initialised on this thread afterwards; a call that finds it
     // initialised already gives back the count it added.
-    HRESULT init = CoInitialize(nullptr);
-    if (init == S_FALSE) CoUninitialize();
+    static const auto coInitialize = onDemand<decltype(&CoInitialize)>(L"ole32.dll", "CoInitialize");
+    static const auto coUninitialize = onDemand<decltype(&CoUninitialize)>(L"ole32.dll", "CoUninitialize");
+    static const auto coCreateInstance = onDemand<decltype(&CoCreateInstance)>(L"ole32.dll", "CoCreateInstance");
+    if (!coInitialize || !coUninitialize || !coCreateInstance) return;
+    HRESULT init = coInitialize(nullptr);
+    if (init == S_FALSE) coUninitialize();
     IShellLinkW *link = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+    if (FAILED(coCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                 reinterpret_cast<void **>(&link))))
         return;
     if (d.command) link->SetPath(d.command);

@@ -177,6 +177,22 @@ void contextDestroy(JSContext *cx) {
     delete cx;
 }
 
+void evaluateOnNewContext(const char *fileName, const char *text) {
+    engineRetain();
+    JSContext *cx = contextCreate();
+    if (cx) {
+        beginRequest(cx);
+        jsval ignored;
+        hostApi()->evaluateScript(cx, fileName, text, &ignored);
+        endRequest(cx);
+        CrashGuard guard;
+        enterCrashGuard(&guard, cx, text, false);
+        contextDestroy(cx);
+        leaveCrashGuard(&guard);
+    }
+    engineRelease();
+}
+
 JSContext *currentContext() { return t_current; }
 
 JSContext *boundContext(JSContext *cx) {

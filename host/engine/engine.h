@@ -71,6 +71,13 @@ JSContext *contextCreate();
 // classic model does). The caller must not be inside a request on it.
 void contextDestroy(JSContext *cx);
 
+// Evaluates text on a context made for it on this OS thread and destroyed
+// afterwards, inside a request: how script threads, console events and
+// service callbacks (threads that may run beside the main context's user)
+// enter the engine. Errors go to the reporter; the heap is held meanwhile,
+// and a fault while the context goes ends the process without a crash log.
+void evaluateOnNewContext(const char *fileName, const char *text);
+
 // The context this OS thread is running script on, or null.
 JSContext *currentContext();
 

@@ -34,14 +34,7 @@ static BOOL WINAPI consoleControlHandler(DWORD event) {
     if (!name) return TRUE;
     char text[256];
     snprintf(text, sizeof text, "if(System.control) System.control('%s')", name);
-    engineRetain();
-    JSContext *cx = contextCreate();
-    api->beginRequest(cx);
-    jsval ignored;
-    api->evaluateScript(cx, "System", text, &ignored);
-    api->endRequest(cx);
-    contextDestroy(cx);
-    engineRelease();
+    evaluateOnNewContext("System", text);
     return TRUE;
 }
 

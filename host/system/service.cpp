@@ -62,18 +62,7 @@ const DWORD kAcceptWhileRunning = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
 // inside CONTROL_REGISTER), while the service main's script may still be
 // running when the handler is called. Each evaluation therefore gets a
 // context of its own on the shared global object, inside a request.
-void evaluateOnOwnContext(const char *text) {
-    engineRetain();
-    JSContext *cx = contextCreate();
-    if (cx) {
-        api->beginRequest(cx);
-        jsval ignored;
-        api->evaluateScript(cx, "System", text, &ignored);  // errors go to the reporter
-        api->endRequest(cx);
-        contextDestroy(cx);
-    }
-    engineRelease();
-}
+void evaluateOnOwnContext(const char *text) { evaluateOnNewContext("System", text); }
 
 void WINAPI serviceMain(DWORD, LPWSTR *) {
     // In the application this evaluation runs the whole service life.

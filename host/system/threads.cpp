@@ -5,7 +5,6 @@
 #include <string.h>
 #include <windows.h>
 
-#include "crash_guard.h"
 #include "engine.h"
 #include "system_object.h"
 
@@ -15,20 +14,9 @@ static HostApi *const &api = systemApi;
 
 static DWORD WINAPI scriptThread(LPVOID parameter) {
     char *text = static_cast<char *>(parameter);
-    JSContext *cx = contextCreate();
-    if (cx) {
-        api->beginRequest(cx);
-        jsval ignored;
-        api->evaluateScript(cx, "runThread", text, &ignored);  // errors go to the reporter
-        api->endRequest(cx);
-        // A fault while the context goes ends the process, without a log.
-        CrashGuard guard;
-        enterCrashGuard(&guard, cx, text, false);
-        contextDestroy(cx);
-        leaveCrashGuard(&guard);
-    }
+    evaluateOnNewContext("runThread", text);
     free(text);
-    engineRelease();
+    engineRelease();  // taken by createThread before the thread started
     return 0;
 }
 

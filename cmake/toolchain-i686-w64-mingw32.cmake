@@ -1,11 +1,4 @@
-# Windows x86 with Debian's MinGW-w64 (the -posix variants have std::thread).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
+# Windows x86, the primary target.
 set(KX4_TRIPLET i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${KX4_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${KX4_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${KX4_TRIPLET}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${KX4_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

@@ -32,5 +32,25 @@ run_ctest() {  # build tree
 run_ctest build/native
 run_ctest build/x64
 
+# The x86 build cannot run here: check what can be checked of its files.
+x86_check() {  # name command...
+  if "${@:2}"; then
+    echo "x86: $1 ok"; passed=$((passed + 1))
+  else
+    echo "x86: $1 FAILED"; failed=$((failed + 1))
+  fi
+}
+x86_imports_only_system() {
+  local dll bad=0
+  for f in build/x86/bin/*.exe build/x86/bin/*.dll; do
+    dll=$(i686-w64-mingw32-objdump -p "$f" | sed -n 's/.*DLL Name: //p' | grep -viE \
+      '^(kernel32|msvcrt|advapi32|user32|gdi32|ws2_32|shell32|ole32|oleaut32|psapi|crypt32|comctl32|comdlg32|winmm|msimg32|setupapi|pdh)\.dll$' || true)
+    [[ -z $dll ]] || { echo "$f imports $dll"; bad=1; }
+  done
+  return $bad
+}
+x86_check resources python3 platforms/win32/resources/check_resources.py build/x86/bin/kx4.exe
+x86_check imports x86_imports_only_system
+
 echo "$passed passed, $failed failed"
 ((failed == 0))

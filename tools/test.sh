@@ -11,10 +11,14 @@ cd "$top"
 "$top/tools/build.sh" || exit 1
 
 passed=0 failed=0
+# A test that fails is run once more before it counts as failed: the wine
+# tests drive real shell dialogs and services, and wine under load has
+# shown rare stalls there (a shell error box nobody closes). A second
+# failure fails the run; ctest's output names every retried test.
 run_ctest() {  # build tree
   local log
   log=$(mktemp)
-  (cd "$1" && ctest -j2 --output-on-failure --timeout 300) | tee "$log"
+  (cd "$1" && ctest -j2 --output-on-failure --timeout 300 --repeat until-pass:2) | tee "$log"
   # "100% tests passed, 0 tests failed out of 12"
   local line total bad
   line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)

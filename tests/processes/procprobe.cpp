@@ -176,10 +176,23 @@ static BOOL CALLBACK collectText(HWND hwnd, LPARAM param) {
     return TRUE;
 }
 
+static bool processAlive(DWORD pid) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (!process) return false;
+    bool alive = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return alive;
+}
+
+// Waits for the box as long as the script's process lives (a busy machine
+// may be slow to show it), and presses OK until no box of that process is
+// left: a box that stayed up would block the script's open for good.
 static int dismiss(DWORD pid, const std::wstring &seen, const std::wstring &go, const std::wstring &report) {
     DialogSearch search = {pid, nullptr};
-    for (int waited = 0; EnumWindows(findDialog, reinterpret_cast<LPARAM>(&search)), !search.found; waited += 10) {
-        if (waited > 30000) return 3;
+    for (;;) {
+        EnumWindows(findDialog, reinterpret_cast<LPARAM>(&search));
+        if (search.found) break;
+        if (!processAlive(pid)) return 3;
         Sleep(10);
     }
     if (!writeFile(seen, "seen\n")) return 3;
@@ -192,8 +205,20 @@ static int dismiss(DWORD pid, const std::wstring &seen, const std::wstring &go, 
     std::wstring text;
     GetWindowTextW(search.found, title, 256);
     EnumChildWindows(search.found, collectText, reinterpret_cast<LPARAM>(&text));
-    PostMessageW(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    return writeFile(report, line("title", title) + line("text", text) + (exists(go) ? "by=go\n" : "by=timeout\n"))
+    bool byGo = exists(go);
+    for (int quiet = 0; quiet < 100 && processAlive(pid);) {
+        DialogSearch again = {pid, nullptr};
+        EnumWindows(findDialog, reinterpret_cast<LPARAM>(&again));
+        if (again.found) {
+            PostMessageW(again.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            quiet = 0;
+            Sleep(100);
+        } else {
+            quiet++;
+            Sleep(10);
+        }
+    }
+    return writeFile(report, line("title", title) + line("text", text) + (byGo ? "by=go\n" : "by=timeout\n"))
                ? 0
                : 3;
 }

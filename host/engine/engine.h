@@ -115,6 +115,20 @@ jsval numberWord(JSContext *cx, double d);
 // constructor called without new still gets a fresh instance.
 void pushNativeFunction(JSContext *cx, const char *name, JSNative native, unsigned nargs,
                         bool constructor = false);
+// Brackets a native's own body (functions, constructors, property hooks):
+// it gets a pending-error slot of its own and counts as running on cx.
+// `scratch` is where its scratch memory (argument vector included) begins.
+struct NativeBracket {
+    bool savedHasPending;
+    duk_idx_t savedPendingIndex;
+    ScratchArena::Mark scratch;
+};
+void enterNative(JSContext *cx, NativeBracket *bracket, ScratchArena::Mark scratch);
+// Ends the bracket. When the native failed, releases its scratch memory and
+// throws its pending error, or an Error with `failure` when none is pending
+// (so it returns only for a native that succeeded).
+void leaveNative(JSContext *cx, const NativeBracket &bracket, JSBool ok, const char *failure);
+
 // Throws an Error blamed on the calling script (not on host source files).
 duk_ret_t throwError(duk_context *ctx, const char *message);
 // Records an error for the running native (or reports it when no native is

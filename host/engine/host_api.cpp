@@ -453,28 +453,12 @@ duk_ret_t propertyOpTrampoline(duk_context *ctx) {
     duk_push_this(ctx);
     JSObject *obj = reinterpret_cast<JSObject *>(duk_get_heapptr(ctx, -1));
     jsval v = setter ? wordAt(cx, 0) : JSVAL_VOID;
-    ScratchArena::Mark mark = cx->scratch.mark();
-    bool savedHas = cx->hasPending;
-    duk_idx_t savedIndex = cx->pendingIndex;
-    cx->hasPending = false;
-    cx->callDepth++;
+    NativeBracket bracket;
+    enterNative(cx, &bracket, cx->scratch.mark());
     JSBool ok = op ? op(cx, obj, id, &v) : JS_TRUE;
-    cx->callDepth--;
-    bool hasPending = cx->hasPending;
-    duk_idx_t pendingIndex = cx->pendingIndex;
-    cx->hasPending = savedHas;
-    cx->pendingIndex = savedIndex;
-    duk_require_stack(ctx, 2);
-    if (!ok) {
-        cx->scratch.release(mark);
-        if (hasPending) {
-            duk_dup(ctx, pendingIndex);
-            return duk_throw(ctx);
-        }
-        return throwError(ctx, "property hook failed");
-    }
+    leaveNative(cx, bracket, ok, "property hook failed");
     pushWord(cx, v);
-    cx->scratch.release(mark);
+    cx->scratch.release(bracket.scratch);
     return setter ? 0 : 1;
 }
 

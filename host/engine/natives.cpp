@@ -78,27 +78,11 @@ duk_ret_t nativeTrampoline(duk_context *ctx) {
     duk_require_stack(ctx, 8);
     JSObject *obj = thisObject(cx, construct, entry.constructor);
 
-    bool savedHas = cx->hasPending;
-    duk_idx_t savedIndex = cx->pendingIndex;
-    cx->hasPending = false;
-    cx->callDepth++;
+    NativeBracket bracket;
+    enterNative(cx, &bracket, mark);
     jsval rval = JSVAL_VOID;
     JSBool ok = entry.native(cx, obj, static_cast<uintN>(argc), argv, &rval);
-    cx->callDepth--;
-    bool hasPending = cx->hasPending;
-    duk_idx_t pendingIndex = cx->pendingIndex;
-    cx->hasPending = savedHas;
-    cx->pendingIndex = savedIndex;
-
-    duk_require_stack(ctx, 2);
-    if (!ok) {
-        cx->scratch.release(mark);
-        if (hasPending && pendingIndex < duk_get_top(ctx)) {
-            duk_dup(ctx, pendingIndex);
-            return duk_throw(ctx);
-        }
-        return throwError(ctx, "native function failed");
-    }
+    leaveNative(cx, bracket, ok, "native function failed");
     if (construct && !(JSVAL_IS_OBJECT(rval) && rval != JSVAL_NULL)) {
         cx->scratch.release(mark);
         return 0;  // the instance the engine made (and the native filled)
@@ -111,6 +95,31 @@ duk_ret_t nativeTrampoline(duk_context *ctx) {
 }
 
 }  // namespace
+
+void enterNative(JSContext *cx, NativeBracket *bracket, ScratchArena::Mark scratch) {
+    bracket->savedHasPending = cx->hasPending;
+    bracket->savedPendingIndex = cx->pendingIndex;
+    bracket->scratch = scratch;
+    cx->hasPending = false;
+    cx->callDepth++;
+}
+
+void leaveNative(JSContext *cx, const NativeBracket &bracket, JSBool ok, const char *failure) {
+    duk_context *ctx = cx->duk;
+    cx->callDepth--;
+    bool hasPending = cx->hasPending;
+    duk_idx_t pendingIndex = cx->pendingIndex;
+    cx->hasPending = bracket.savedHasPending;
+    cx->pendingIndex = bracket.savedPendingIndex;
+    duk_require_stack(ctx, 2);
+    if (ok) return;
+    cx->scratch.release(bracket.scratch);
+    if (hasPending && pendingIndex < duk_get_top(ctx)) {
+        duk_dup(ctx, pendingIndex);
+        duk_throw(ctx);
+    }
+    throwError(ctx, failure);
+}
 
 void pushNativeFunction(JSContext *cx, const char *name, JSNative native, unsigned nargs, bool constructor) {
     duk_context *ctx = cx->duk;

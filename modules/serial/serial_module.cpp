@@ -15,7 +15,6 @@
 namespace {
 
 HostApi *api;              // the host's table, kept for the life of the process
-JSObject *serialPrototype; // what defineClass gave; kept, not read
 
 // The private data of a Serial object: the open port, or INVALID_HANDLE_VALUE.
 // From the process heap, so that the finalizer frees it without the engine.
@@ -234,6 +233,6 @@ const JSFunctionSpec serialStatics[] = {
 
 KX4_MODULE_INIT {
     api = hostApi;
-    serialPrototype = api->defineClass(cx, "Serial", serialConstruct, 0, nullptr, serialMethods, nullptr,
-                                       serialStatics, serialFinalize);
+    api->defineClass(cx, "Serial", serialConstruct, 0, nullptr, serialMethods, nullptr,
+                     serialStatics, serialFinalize);
 }

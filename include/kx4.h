@@ -139,7 +139,11 @@ typedef struct JSPropertySpec {
 
 /* ---- The host's table ---------------------------------------------------- */
 
-/* Slot order and argument order are a binary interface: never reorder. */
+/* Slot order and argument order are a binary interface: the 31 slots are
+ * frozen, in this order, with these arguments. The table never grows or
+ * changes: a new need becomes an inline helper below, built on these slots
+ * (kx4ErrorPending shows how a helper can ask the host something new through
+ * an argument combination that no other call uses). */
 typedef struct HostApi {
     jsval (*getPropertyValue)(JSContext *cx, JSObject *obj, const char *name);
     const char *(*valueToString)(JSContext *cx, jsval v);
@@ -197,6 +201,25 @@ typedef void (*InitModuleFn)(JSContext *cx, HostApi *api);
 /* ---- Helpers every native needs ------------------------------------------ */
 
 #define KX4_FORMAT_ERROR "Native function format error: %s"
+
+/* Whether an error is pending in the running native: a conversion
+ * (valueTo*, getProperty*) ran a toString, valueOf or getter that threw, or a
+ * slot failed. The host throws a pending error when the native returns,
+ * whatever it returns, so the native's only duty is not to act on the
+ * values it got. Every native follows one order:
+ *
+ *   1. read and convert every argument and field;
+ *   2. if (kx4ErrorPending(api, cx)) return JS_FALSE;
+ *   3. check the object's class and state (kx4CheckPrivate);
+ *   4. act.
+ *
+ * A conversion can run script, and that script can close or re-open the
+ * very object the native works on, so state checked before step 1 means
+ * nothing after it. (Asked through getPropertyValue with no object and no
+ * name, which reads nothing otherwise.) */
+static inline JSBool kx4ErrorPending(const HostApi *api, JSContext *cx) {
+    return api->getPropertyValue(cx, 0, 0) == JSVAL_TRUE;
+}
 
 /* Mandatory arguments: reports the format error with the usage text when
  * fewer than `needed` arguments were passed. Use as
@@ -264,6 +287,9 @@ static inline JSObject *kx4ArgOptionRecord(const HostApi *api, JSContext *cx, ui
     return JSVAL_TO_OBJECT(argv[i]);
 }
 
+/* An object, not null and not a primitive. */
+static inline JSBool kx4IsObject(jsval v) { return JSVAL_IS_OBJECT(v) && v != JSVAL_NULL; }
+
 /* Lenient parameter objects: argument i as an object, or null when it is
  * missing or not an object (a primitive, null or undefined). The field
  * helpers and the getProperty* slots give their defaults for a null object,
@@ -316,6 +342,51 @@ static inline const char *kx4FieldBytes(const HostApi *api, JSContext *cx, JSObj
     return kx4ValueBytes(api, cx, v, length);
 }
 
+/* ---- Classes: typed private data ----------------------------------------
+
+   A script can call any class's method on any object
+   (File.prototype.close.call(new Serial())) or swap an object's prototype,
+   so the private data a native finds on `this` may belong to another class.
+   Every class therefore has one static Kx4Class, and its private record
+   begins with a pointer to it:
+
+     static const Kx4Class portClass = {"Serial"};
+     struct PortRecord { const Kx4Class *kx4Class; HANDLE handle; };
+
+   Natives and the finalizer get the record only through these helpers,
+   which return it for its own class alone (the model is Lua's
+   luaL_checkudata). The finalizer clears the private data before it frees
+   the record, so nothing can reach a freed record. */
+typedef struct Kx4Class {
+    const char *name;
+} Kx4Class;
+
+/* The record of obj when it belongs to cls, else null; reports nothing. */
+static inline void *kx4GetClassPrivate(const HostApi *api, JSContext *cx, JSObject *obj, const Kx4Class *cls) {
+    void *record = obj ? api->getPrivate(cx, obj) : 0;
+    if (!record || *(const Kx4Class *const *)record != cls) return 0;
+    return record;
+}
+
+/* The record of obj when it belongs to cls; otherwise reports `message`
+ * (the class's own text, as "Serial.read: Serial not initialized") and
+ * gives null. */
+static inline void *kx4CheckPrivate(const HostApi *api, JSContext *cx, JSObject *obj, const Kx4Class *cls,
+                                    const char *message) {
+    void *record = kx4GetClassPrivate(api, cx, obj, cls);
+    if (!record) api->reportError(cx, "%s", message);
+    return record;
+}
+
+/* Detaches obj's record of class cls for its finalizer (or any native that
+ * frees it): returns it and clears the private data, so a second call or a
+ * later method finds nothing. */
+static inline void *kx4TakeClassPrivate(const HostApi *api, JSContext *cx, JSObject *obj, const Kx4Class *cls) {
+    void *record = kx4GetClassPrivate(api, cx, obj, cls);
+    if (record) api->setPrivate(cx, obj, 0);
+    return record;
+}
+
 /* Result properties are enumerable and read-only. */
 #define KX4_RESULT_ATTRS (JSPROP_ENUMERATE | JSPROP_READONLY)
 
@@ -354,6 +425,35 @@ static inline JSObject *kx4DefineObject(const HostApi *api, JSContext *cx, const
 
 #ifdef __cplusplus
 }
+
+/* Releases the heap for the rest of the enclosing block, so that other
+ * script threads and the collector go on while this one waits on something
+ * outside the process (console, disk, device, network, another process, a
+ * dialog):
+ *
+ *   {
+ *       Kx4HeapReleased released(api, cx);
+ *       got = fread(buffer, 1, n, stream);
+ *   }
+ *
+ * Inside the block no slot may be called. Texts a slot handed out to this
+ * native stay where they are (the values are held by this native's call,
+ * and the engine never moves a string), so a write may send them as they
+ * are. An object's private record may be closed by another thread in the
+ * meantime: take what the wait uses (a handle, a stream) out of the record
+ * first, and keep the record from closing it while it is in use. */
+class Kx4HeapReleased {
+  public:
+    Kx4HeapReleased(const HostApi *api, JSContext *cx) : api_(api), cx_(cx), depth_(api->suspendRequest(cx)) {}
+    ~Kx4HeapReleased() { api_->resumeRequest(cx_, depth_); }
+    Kx4HeapReleased(const Kx4HeapReleased &) = delete;
+    Kx4HeapReleased &operator=(const Kx4HeapReleased &) = delete;
+
+  private:
+    const HostApi *api_;
+    JSContext *cx_;
+    intN depth_;
+};
 #endif
 
 #endif /* KX4_H */

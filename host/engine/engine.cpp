@@ -129,8 +129,10 @@ bool engineCreate() {
     // Every script context is an engine thread bound to one OS thread;
     // script coroutines would run natives on threads the host does not know.
     // (Coroutine support cannot be compiled out of the prebuilt sources.)
+    // Duktape.fin would hand scripts the native finalizers, and let them
+    // put one class's finalizer on any object.
     jsval ignored;
-    hostApi()->evaluateScript(g_main, "engine", "delete Duktape.Thread;", &ignored);
+    hostApi()->evaluateScript(g_main, "engine", "delete Duktape.Thread; delete Duktape.fin;", &ignored);
     endRequest(g_main);
     return true;
 }
@@ -144,7 +146,14 @@ bool engineDestroy() {
         g_lock.leave();
         return false;  // never free it under a live thread
     }
-    duk_destroy_heap(g_root);  // runs the finalizers of what is left
+    // The finalizers of what is left run here, native ones included: a
+    // fault in one ends the process like a fault in any evaluation, instead
+    // of leaving it to the system's debugger.
+    CrashGuard guard;
+    // No log: the contexts it would read are being freed.
+    enterCrashGuard(&guard, g_main, "teardown", false);
+    duk_destroy_heap(g_root);
+    leaveCrashGuard(&guard);
     g_root = nullptr;
     delete g_main;
     g_main = nullptr;
@@ -278,7 +287,9 @@ duk_ret_t finalizeTrampoline(duk_context *ctx) {
     duk_get_prop_string(ctx, -1, DUK_HIDDEN_SYMBOL("kx4.finalize"));
     JSFinalizeOp finalize = reinterpret_cast<JSFinalizeOp>(duk_get_pointer(ctx, -1));
     duk_pop_2(ctx);
-    if (!finalize) return 0;
+    // Only the engine calls this, with the object being collected; refuse
+    // anything else rather than read a string as an object.
+    if (!finalize || !duk_is_object(ctx, 0)) return 0;
     JSObject *obj = reinterpret_cast<JSObject *>(duk_get_heapptr(ctx, 0));
     JSContext fcx;
     fcx.duk = ctx;

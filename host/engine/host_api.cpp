@@ -163,6 +163,9 @@ duk_ret_t getPropertyFn(duk_context *ctx, void *udata) {
 
 jsval getPropertyValue(JSContext *cx, JSObject *obj, const char *name) {
     cx = boundContext(cx);
+    // No object and no name: the SDK's question whether the running native
+    // has an error pending (kx4ErrorPending).
+    if (!obj && !name) return cx->hasPending ? JSVAL_TRUE : JSVAL_FALSE;
     if (!obj || !name || !reserve(cx, 4)) return JSVAL_VOID;
     NamedAccess a{cx, objectPointer(obj), name};
     if (!protectedCall(cx, getPropertyFn, &a, 0, 1)) return JSVAL_VOID;

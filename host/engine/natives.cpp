@@ -112,7 +112,9 @@ void leaveNative(JSContext *cx, const NativeBracket &bracket, JSBool ok, const c
     cx->hasPending = bracket.savedHasPending;
     cx->pendingIndex = bracket.savedPendingIndex;
     duk_require_stack(ctx, 2);
-    if (ok) return;
+    // An error left pending is thrown even when the native claims success:
+    // a conversion that threw must never pass for a value.
+    if (ok && !hasPending) return;
     cx->scratch.release(bracket.scratch);
     if (hasPending && pendingIndex < duk_get_top(ctx)) {
         duk_dup(ctx, pendingIndex);

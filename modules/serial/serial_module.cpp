@@ -8,6 +8,7 @@
  *   port.close();
  *
  * Everything is synchronous and polls: no overlapped I/O, no events. */
+#include <stdlib.h>
 #include <windows.h>
 
 #include "kx4.h"
@@ -32,6 +33,7 @@ const int32_t kDefaultByteSize = 8;
 // at least 150 times, before it gives up.
 const int64_t kPollsPerByte = 15;
 const int64_t kMinimumPolls = 150;
+const int32_t kMaxReadCount = 0x2000000;
 
 PortRecord *recordOf(JSContext *cx, JSObject *obj, const char *notInitialized) {
     PortRecord *rec = static_cast<PortRecord *>(api->getPrivate(cx, obj));
@@ -136,10 +138,10 @@ JSBool serialRead(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *
         *rval = api->newStringN(cx, "", 0);
         return JS_TRUE;
     }
-    char *buffer = static_cast<char *>(api->allocMemory(cx, static_cast<size_t>(count)));
+    // More than the script heap could ever return as a string (32 MiB):
+    // "" at once rather than a wait for bytes that cannot be returned.
+    char *buffer = count <= kMaxReadCount ? static_cast<char *>(malloc(static_cast<size_t>(count))) : nullptr;
     if (!buffer) {
-        // More than the heap could ever return as a string: "" rather than
-        // a script error (returning true drops the pending "out of memory").
         *rval = api->newStringN(cx, "", 0);
         return JS_TRUE;
     }
@@ -165,7 +167,7 @@ JSBool serialRead(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *
     api->resumeRequest(cx, depth);
 
     *rval = api->newStringN(cx, buffer, got);
-    api->freeMemory(cx, buffer);
+    free(buffer);
     return JS_TRUE;
 }
 

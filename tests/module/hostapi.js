@@ -81,8 +81,16 @@ checkEq(T.length({toString: function () { return 'abc'; }}), 3, 'valueStringLeng
 });
 var throwingGetter = {};
 Object.defineProperty(throwingGetter, 'a', {get: function () { throw new Error('getter'); }});
-checkNoThrow(function () { T.propertyNumber(throwingGetter, 'a', 7); },
-             'a getter that throws does not throw out of a native that succeeds');
+checkThrows(function () { T.propertyNumber(throwingGetter, 'a', 7); }, 'getter',
+            'a getter that throws fails the native even when it returns success');
+// kx4ErrorPending: false on entry, true once a conversion has thrown.
+[
+    [{a: 1}, 0, 'a plain read leaves nothing pending'],
+    [throwingGetter, 1, 'a throwing getter leaves its error pending'],
+].forEach(function (c) {
+    try { T.readThenAskPending(c[0], 'a'); } catch (e) {}
+    checkEq(T.lastPending(), c[1], c[2]);
+});
 
 [
     [{}, 'default text', true, 'default \u20ac', true, 'missing'],
@@ -214,9 +222,10 @@ checkThrows(function () { T.evaluate('TestModule.evaluate("throw 8")'); }, '8',
             'an exception crosses two nested evaluations');
 checkEq(T.evaluate('try { TestModule.fail("inner"); } catch (x) { "caught " + x.message }'), 'caught inner',
         'nested text catches a native error');
-checkEq(T.evaluateAndIgnore('throw 9'), 'failed', 'a native may drop a failed evaluation and succeed');
+checkThrows(function () { T.evaluateAndIgnore('throw 9'); }, '9',
+            'a failed evaluation is thrown even when its native goes on and succeeds');
 checkEq(T.evaluateAndIgnore('4 * 4'), 16, 'and evaluate again');
-checkThrows(function () { T.fail('fresh'); }, 'fresh', 'a dropped exception does not come back later');
+checkThrows(function () { T.fail('fresh'); }, 'fresh', 'a thrown exception does not come back later');
 
 function recurse() { return T.evaluate('recurse()'); }
 checkThrows(recurse, RangeError, 'endless recursion through a native gives a catchable RangeError');

@@ -275,6 +275,23 @@ static JSBool tmPropertyNumber(JSContext *cx, JSObject *, uintN argc, jsval *arg
     return JS_TRUE;
 }
 
+// kx4ErrorPending after reading obj[name]: kept for lastPending(), since
+// the read's own error (if any) is thrown when this native returns.
+static JSBool g_lastPending = JS_FALSE;
+
+static JSBool tmReadThenAskPending(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *) {
+    JSObject *obj = objectArg(argc, argv, 0);
+    g_lastPending = kx4ErrorPending(api, cx);  // nothing yet
+    if (obj) api->getPropertyNumber(cx, obj, api->valueToString(cx, argv[1]), 0);
+    g_lastPending = g_lastPending ? 2 : kx4ErrorPending(api, cx);
+    return JS_TRUE;
+}
+
+static JSBool tmLastPending(JSContext *, JSObject *, uintN, jsval *, jsval *rval) {
+    *rval = INT_TO_JSVAL(g_lastPending);
+    return JS_TRUE;
+}
+
 // getPropertyString and getPropertyUCString with defaults of their own:
 // {text, textIsDefault, utext, utextIsDefault}. "IsDefault" means the very
 // pointer passed as default came back.
@@ -451,8 +468,8 @@ static JSBool tmEvaluate(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsv
     return api->evaluateScript(cx, fileName, source, rval);
 }
 
-// evaluateAndIgnore(source): a failed evaluation whose native still succeeds;
-// the exception must go nowhere. Returns the value, or "failed".
+// evaluateAndIgnore(source): a failed evaluation whose native still claims
+// success; the host throws the exception all the same. Returns the value.
 static JSBool tmEvaluateAndIgnore(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rval) {
     if (!kx4RequireArgs(api, cx, argc, 1, "TestModule.evaluateAndIgnore(<source>)")) return JS_FALSE;
     jsval result = JSVAL_VOID;
@@ -863,6 +880,8 @@ static const JSFunctionSpec kTestModuleFunctions[] = {
     JS_FS("fromUnits", tmFromUnits, 1),
     JS_FS("property", tmProperty, 2),
     JS_FS("propertyNumber", tmPropertyNumber, 3),
+    JS_FS("readThenAskPending", tmReadThenAskPending, 2),
+    JS_FS("lastPending", tmLastPending, 0),
     JS_FS("propertyStrings", tmPropertyStrings, 2),
     JS_FS("enumerateValues", tmEnumerateValues, 1),
     JS_FS("define", tmDefine, 4),

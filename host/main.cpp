@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "bootstrap.h"
-#include "engine/engine.h"
+#include "engine.h"
 #include "startup.h"
 
 static void runBootstrap(JSContext *cx) {

@@ -6,7 +6,7 @@
 #include <wchar.h>
 #include <windows.h>
 
-#include "engine/engine.h"
+#include "engine.h"
 #include "file/file_object.h"
 #include "system/system_object.h"
 

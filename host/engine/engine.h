@@ -50,6 +50,8 @@ struct JSContext {
 
 namespace kx4 {
 
+// ==== engine.cpp: heap, contexts, requests, values, finalizers, text ====
+
 // ---- Heap and contexts ----------------------------------------------------
 
 // Creates the heap (32 MiB limit), the main context and the host's table.
@@ -63,7 +65,6 @@ void engineRetain();
 void engineRelease();
 
 JSContext *mainContext();
-HostApi *hostApi();
 
 // A new context on the shared heap and global object, for another OS thread.
 JSContext *contextCreate();
@@ -109,7 +110,17 @@ void pushWord(JSContext *cx, jsval v);
 // 31-bit integer); JSVAL_VOID when no memory is left.
 jsval numberWord(JSContext *cx, double d);
 
-// ---- Natives --------------------------------------------------------------
+// ---- Finalizers -----------------------------------------------------------
+
+// Pushes the function the engine calls to finalize instances of a class.
+void pushFinalizer(JSContext *cx, JSFinalizeOp finalize);
+
+// ---- Text -----------------------------------------------------------------
+
+// Pushes a string made from 8-bit text (count bytes).
+void pushByteString(duk_context *ctx, const char *bytes, size_t count);
+
+// ==== natives.cpp: calling natives, pending errors, reports ====
 
 // Pushes a function object that calls the native. name may be null. A class
 // constructor called without new still gets a fresh instance.
@@ -124,9 +135,10 @@ struct NativeBracket {
     ScratchArena::Mark scratch;
 };
 void enterNative(JSContext *cx, NativeBracket *bracket, ScratchArena::Mark scratch);
-// Ends the bracket. When the native failed, releases its scratch memory and
-// throws its pending error, or an Error with `failure` when none is pending
-// (so it returns only for a native that succeeded).
+// Ends the bracket. When the native failed or left an error pending,
+// releases its scratch memory and throws the pending error, or an Error with
+// `failure` when none is pending (so it returns only for a native that
+// succeeded).
 void leaveNative(JSContext *cx, const NativeBracket &bracket, JSBool ok, const char *failure);
 
 // Throws an Error blamed on the calling script (not on host source files).
@@ -143,8 +155,10 @@ void leaveOrReportException(JSContext *cx);
 // Prints an uncaught exception value (at idx) with the host's reporter.
 void reportUncaught(JSContext *cx, duk_idx_t idx);
 
-// Pushes the function the engine calls to finalize instances of a class.
-void pushFinalizer(JSContext *cx, JSFinalizeOp finalize);
+// ==== host_api.cpp: the HostApi table, and what the host uses beside it ====
+
+// The table every native unit and module gets.
+HostApi *hostApi();
 // Prepares getPrivate (called once when the heap is made).
 void internPrivateKey(duk_context *root);
 
@@ -156,11 +170,6 @@ JSBool defineUCProperty(JSContext *cx, JSObject *obj, const jschar *name, jsval 
 const char *valueToBytes(JSContext *cx, jsval v, size_t *count);
 // Forces a full garbage collection (finalizers included).
 void collectGarbage(JSContext *cx);
-
-// ---- Text -----------------------------------------------------------------
-
-// Pushes a string made from 8-bit text (count bytes).
-void pushByteString(duk_context *ctx, const char *bytes, size_t count);
 
 }  // namespace kx4
 

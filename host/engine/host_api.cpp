@@ -46,8 +46,11 @@ bool protectedCall(JSContext *cx, duk_safe_call_function fn, void *udata, duk_id
 // engine's character count is the unit count unless the string holds
 // characters beyond U+FFFF in four-byte form (only C code makes those), so
 // it sizes the buffer and a second pass is needed only for such strings.
+// The one place where engine strings become 8-bit or UTF-16 units: on
+// failure (no memory) "" with count 0, an error pending, and the string
+// remembered so that its length reads 0 too.
 template <typename Unit, size_t (*decode)(const uint8_t *, size_t, Unit *, size_t)>
-const Unit *decodedStringAt(JSContext *cx, duk_idx_t idx) {
+const Unit *decodedStringAt(JSContext *cx, duk_idx_t idx, size_t *count) {
     static const Unit kEmpty[1] = {0};
     size_t blen, clen;
     const unsigned char *data = kx4_duk_string_data(duk_get_heapptr(cx->duk, idx), &blen, &clen);
@@ -62,24 +65,31 @@ const Unit *decodedStringAt(JSContext *cx, duk_idx_t idx) {
         if (!out) {
             cx->failedText = string;
             setPendingError(cx, "out of memory");
+            *count = 0;
             return kEmpty;
         }
         decode(data, blen, out, units);
     }
     if (cx->failedText == string) cx->failedText = nullptr;
     out[units] = 0;
+    *count = units;
     return out;
 }
 
-const char *bytesOfStringAt(JSContext *cx, duk_idx_t idx) {
+// ASCII strings are their own 8-bit text: handed out as stored, no copy.
+const char *bytesOfStringAt(JSContext *cx, duk_idx_t idx, size_t *count) {
     size_t blen, clen;
     const unsigned char *data = kx4_duk_string_data(duk_get_heapptr(cx->duk, idx), &blen, &clen);
-    if (blen == clen) return reinterpret_cast<const char *>(data);
-    return reinterpret_cast<const char *>(decodedStringAt<uint8_t, narrowInternal>(cx, idx));
+    if (blen == clen) {
+        *count = blen;
+        return reinterpret_cast<const char *>(data);
+    }
+    return reinterpret_cast<const char *>(decodedStringAt<uint8_t, narrowInternal>(cx, idx, count));
 }
 
 const jschar *unitsOfStringAt(JSContext *cx, duk_idx_t idx) {
-    return reinterpret_cast<const jschar *>(decodedStringAt<uint16_t, internalToUtf16>(cx, idx));
+    size_t count;
+    return reinterpret_cast<const jschar *>(decodedStringAt<uint16_t, internalToUtf16>(cx, idx, &count));
 }
 
 duk_ret_t toStringFn(duk_context *ctx, void *) {
@@ -103,7 +113,8 @@ const char *valueToString(JSContext *cx, jsval v) {
         if (blen == clen) return reinterpret_cast<const char *>(data);
     }
     if (!pushStringOf(cx, v)) return "";
-    return bytesOfStringAt(cx, -1);
+    size_t count;
+    return bytesOfStringAt(cx, -1, &count);
 }
 
 const jschar *valueToUCString(JSContext *cx, jsval v) {
@@ -718,28 +729,7 @@ const char *valueToBytes(JSContext *cx, jsval v, size_t *count) {
     cx = boundContext(cx);
     *count = 0;
     if (!pushStringOf(cx, v)) return "";
-    size_t blen, clen;
-    const unsigned char *data = kx4_duk_string_data(duk_get_heapptr(cx->duk, -1), &blen, &clen);
-    if (blen == clen) {
-        *count = blen;
-        return reinterpret_cast<const char *>(data);
-    }
-    ScratchArena::Mark mark = cx->scratch.mark();
-    uint8_t *out = static_cast<uint8_t *>(cx->scratch.alloc(clen + 1));
-    size_t units = out ? narrowInternal(data, blen, out, clen) : kTooSmall;
-    if (units == kTooSmall) {
-        cx->scratch.release(mark);
-        units = internalUnitCount(data, blen);
-        out = static_cast<uint8_t *>(cx->scratch.alloc(units + 1));
-        if (!out) {
-            setPendingError(cx, "out of memory");
-            return "";
-        }
-        narrowInternal(data, blen, out, units);
-    }
-    out[units] = 0;
-    *count = units;
-    return reinterpret_cast<const char *>(out);
+    return bytesOfStringAt(cx, -1, count);
 }
 
 void collectGarbage(JSContext *cx) {

@@ -6,7 +6,7 @@
 #include <stdlib.h>
 #include <windows.h>
 
-#include "engine/engine.h"
+#include "engine.h"
 #include "startup.h"
 
 static int g_failed = 0;

@@ -48,5 +48,8 @@ for script in calls strings process_calls; do
   run "$bin/kx4test.exe" "$(win "$root/bench/common.js")" "$(win "$root/bench/$script.js")"
 done
 
+echo "== compute (kx4 against cscript)"
+"$root/bench/compute_run.sh" "$build"
+
 # The package reader, File.read/File.write and the packaged example.
 START_RUNS=$START_RUNS "$root/bench/package_run.sh" "$build"

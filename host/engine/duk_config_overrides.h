@@ -14,3 +14,10 @@ int kx4_exec_timeout_check(void *udata);
 
 /* The host reports fatal errors itself (it prints and ends the process). */
 #undef DUK_USE_FATAL_HANDLER
+
+/* Speed options the engine documents for performance-sensitive builds:
+ * integer arithmetic without doubles where values stay integral, and the
+ * stringify fast path (it falls back to the generic path when it meets
+ * anything unusual). */
+#define DUK_USE_FASTINT
+#define DUK_USE_JSON_STRINGIFY_FASTPATH

@@ -10,6 +10,7 @@
 #include "byte_text.h"
 #include "crash_guard.h"
 #include "duktape_internals.h"
+#include "heap_allocator.h"
 #include "heap_lock.h"
 
 namespace kx4 {
@@ -21,49 +22,22 @@ namespace {
 HeapLock &g_lock = *new HeapLock;
 duk_context *g_root = nullptr;
 JSContext *g_main = nullptr;
-size_t g_heapBytes = 0;          // changed only by the lock's owner
 std::atomic<int> g_users{0};  // threads other than the main one using the heap
 thread_local JSContext *t_current = nullptr;
 thread_local char t_threadToken;        // its address identifies the thread
 thread_local JSContext *t_guest = nullptr;  // this thread's context for kept contexts
 
-// ---- Allocator: a size header in front of every block, so the heap's use
-// can be counted and held to its limit. Refusing lets the engine collect and
-// retry, then throw a catchable "alloc failed".
+// ---- Allocator: counts every block against the heap's limit (a refusal
+// lets the engine collect and retry, then throw a catchable "alloc failed")
+// and keeps freed blocks for reuse. The heap lock guards it.
 
-const size_t kHeader = sizeof(void *) == 8 ? 16 : 8;  // keeps malloc's alignment
+// Large freed blocks kept for reuse, beyond what the heap holds in use.
+const size_t kKeptLargeBlocks = 4u << 20;
+HeapAllocator &g_heap = *new HeapAllocator(kHeapLimit, kKeptLargeBlocks);  // never destroyed, see g_lock
 
-void *heapAlloc(void *, duk_size_t size) {
-    if (size > kHeapLimit - g_heapBytes) return nullptr;
-    char *p = static_cast<char *>(malloc(size + kHeader));
-    if (!p) return nullptr;
-    *reinterpret_cast<size_t *>(p) = size;
-    g_heapBytes += size;
-    return p + kHeader;
-}
-
-void heapFree(void *, void *ptr) {
-    if (!ptr) return;
-    char *p = static_cast<char *>(ptr) - kHeader;
-    g_heapBytes -= *reinterpret_cast<size_t *>(p);
-    free(p);
-}
-
-void *heapRealloc(void *udata, void *ptr, duk_size_t size) {
-    if (!ptr) return heapAlloc(udata, size);
-    if (size == 0) {
-        heapFree(udata, ptr);
-        return nullptr;
-    }
-    char *p = static_cast<char *>(ptr) - kHeader;
-    size_t old = *reinterpret_cast<size_t *>(p);
-    if (size > old && size - old > kHeapLimit - g_heapBytes) return nullptr;
-    char *q = static_cast<char *>(realloc(p, size + kHeader));
-    if (!q) return nullptr;
-    *reinterpret_cast<size_t *>(q) = size;
-    g_heapBytes = g_heapBytes - old + size;
-    return q + kHeader;
-}
+void *heapAlloc(void *, duk_size_t size) { return g_heap.alloc(size); }
+void heapFree(void *, void *ptr) { g_heap.free(ptr); }
+void *heapRealloc(void *, void *ptr, duk_size_t size) { return g_heap.realloc(ptr, size); }
 
 void fatalError(void *, const char *msg) {
     fprintf(stdout, "kx4: fatal engine error: %s\n", msg ? msg : "");
@@ -157,6 +131,7 @@ bool engineDestroy() {
     g_root = nullptr;
     delete g_main;
     g_main = nullptr;
+    g_heap.trim();
     g_lock.leave();
     return true;
 }
@@ -212,7 +187,7 @@ JSContext *boundContext(JSContext *cx) {
     return t_guest ? t_guest : cx;
 }
 
-size_t heapBytesInUse() { return g_heapBytes; }
+size_t heapBytesInUse() { return g_heap.bytesInUse(); }
 
 // ---- Requests ---------------------------------------------------------------
 

@@ -23,6 +23,7 @@ static DWORD WINAPI scriptThread(LPVOID parameter) {
 JSBool systemCreateThread(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rval) {
     if (!kx4RequireArgs(api, cx, argc, 1, "System.createThread(<function>)")) return JS_FALSE;
     const char *source = api->valueToString(cx, argv[0]);
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
     size_t size = strlen(source) + 1;
     char *text = static_cast<char *>(malloc(size));
     if (!text) {
@@ -55,6 +56,7 @@ JSBool systemCreateMutex(JSContext *cx, JSObject *, uintN, jsval *, jsval *rval)
 JSBool systemDestroyMutex(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *) {
     if (!kx4RequireArgs(api, cx, argc, 1, "System.destroyMutex(<mutex>)")) return JS_FALSE;
     HANDLE mutex = mutexArg(cx, argv[0]);
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
     ReleaseMutex(mutex);
     CloseHandle(mutex);
     return JS_TRUE;
@@ -64,6 +66,7 @@ JSBool systemLockMutex(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval
     if (!kx4RequireArgs(api, cx, argc, 1, "System.lockMutex(<mutex>, [timeout])")) return JS_FALSE;
     DWORD timeout = static_cast<DWORD>(kx4ArgInt32(api, cx, argc, argv, 1, -1));
     HANDLE mutex = mutexArg(cx, argv[0]);
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
     intN depth = api->suspendRequest(cx);
     DWORD result = WaitForSingleObject(mutex, timeout);
     api->resumeRequest(cx, depth);
@@ -75,7 +78,9 @@ JSBool systemLockMutex(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval
 
 JSBool systemUnlockMutex(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *) {
     if (!kx4RequireArgs(api, cx, argc, 1, "System.unlockMutex(<mutex>)")) return JS_FALSE;
-    ReleaseMutex(mutexArg(cx, argv[0]));
+    HANDLE mutex = mutexArg(cx, argv[0]);
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
+    ReleaseMutex(mutex);
     return JS_TRUE;
 }
 

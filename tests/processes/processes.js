@@ -129,6 +129,23 @@ check(exists(out), 'the quoted argument reaches the child whole');
     checkEq(System.exec(c[1], c[2]), false, 'exec of ' + c[0] + ' without wait gives false');
 });
 
+// A throwing argument: that error, and nothing started. Gone on with NaN or
+// "" in place of the value, each of these would have run the probe.
+var thrownTag = 'argument failed';
+var notWritten = scratchPath('not-written');
+var writer = probe + ' write "' + notWritten + '"';
+[
+    ['command', [thrower(thrownTag), undefined, 1]],
+    ['directory', [writer, thrower(thrownTag), 1]],
+    ['wait', [writer, undefined, thrower(thrownTag)]],
+    ['silent', [writer, undefined, 1, thrower(thrownTag)]],
+    ['useExecV', [writer, undefined, 1, 1, thrower(thrownTag)]],
+].forEach(function (c) {
+    checkThrows(function () { System.exec.apply(System, c[1]); }, thrownTag, 'exec with a throwing ' + c[0]);
+});
+System.sleep(1000);
+check(!exists(notWritten), 'the failed exec calls started nothing');
+
 // ---- enumProcesses ------------------------------------------------------------------
 
 var list = System.enumProcesses();
@@ -215,6 +232,14 @@ System.createLink({command: probePath, link: link, params: 'old'});
 System.createLink({command: probePath, link: link, description: 'new'});
 checkEq(readBack(link), linkOf({path: probePath, description: 'new', runas: '0'}), 'a link written again is replaced');
 
+// A throwing field: that error, and no link written.
+var unwritten = scratchPath('thrown.lnk');
+throwingRecords({command: probePath, params: 'p', link: unwritten, description: 'd', iconPath: 'C:\\i.ico',
+                 iconIndex: 1, runas: 1}, thrownTag).forEach(function (c) {
+    checkThrows(function () { System.createLink(c[1]); }, thrownTag, 'createLink: ' + c[0]);
+});
+check(!exists(unwritten), 'the failed createLink calls wrote no link');
+
 // Failures are not reported.
 var noFolder = scratch + '\\missing\\x.lnk';
 checkEq(checkNoThrow(function () { return System.createLink({command: probePath, link: noFolder}); },
@@ -252,6 +277,14 @@ checkEq(System.exec(probe + ' assoc .kx4ptest kx4ptest.file open runas', undefin
     check(waitFor(function () { return exists(verbFile); }), 'open with ' + c[0] + ' uses the verb ' + show(c[2]));
     if (exists(verbFile)) checkEq(text(verbFile), c[3], 'open with ' + c[0] + ' passes ' + show(c[3]));
 });
+// A throwing argument: that error, and nothing opened (gone on, the
+// document would have been opened without parameters).
+var unopened = scratchPath('unopened.kx4ptest');
+touch(unopened);
+checkThrows(function () { System.open(unopened, thrower(thrownTag)); }, thrownTag, 'open with throwing params');
+checkThrows(function () { System.open(thrower(thrownTag), 'x'); }, thrownTag, 'open with a throwing file');
+System.sleep(1500);
+check(!exists(unopened + '.open'), 'the failed open calls opened nothing');
 // A program is started with its parameters.
 var started = scratchPath('opened');
 checkEq(System.open(probePath, 'verb program "' + started + '" a b'), true, 'open of a program gives true');

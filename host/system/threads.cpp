@@ -1,9 +1,12 @@
 /* Script threads and mutexes. A script thread runs its text on a context of
  * its own that shares the global object; threads are detached. Mutexes are
- * the platform's (recursive, abandoned when their owner ends). */
+ * the platform's (recursive, abandoned when their owner ends), known to
+ * script by numbers of the host's own. */
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
+
+#include <map>
 
 #include "engine.h"
 #include "system_object.h"
@@ -46,17 +49,48 @@ JSBool systemCreateThread(JSContext *cx, JSObject *, uintN argc, jsval *argv, js
     return JS_TRUE;
 }
 
-static HANDLE mutexArg(JSContext *cx, jsval v) { return static_cast<HANDLE>(kx4ValueToHandle(api, cx, v)); }
+// The mutexes createMutex made, by the number script holds for each.
+// Numbers count up from 1 and are never given twice, so a number kept after
+// destroyMutex, or one a script made up (-1 and -2 would be the process and
+// thread pseudo-handles), reaches no handle at all: a second destroyMutex
+// cannot close what reused a handle value. Guarded by the heap lock: only
+// natives use it, and they run holding the heap.
+static std::map<int64_t, HANDLE> g_mutexes;
+static int64_t g_lastMutex = 0;
+
+// The mutex a script number names, or null. Only whole numbers that
+// createMutex gave match; NaN and fractions match nothing.
+static HANDLE findMutex(double number) {
+    if (!(number >= 1 && number <= 9007199254740992.0) || number != static_cast<double>(static_cast<int64_t>(number)))
+        return nullptr;
+    auto it = g_mutexes.find(static_cast<int64_t>(number));
+    return it == g_mutexes.end() ? nullptr : it->second;
+}
 
 JSBool systemCreateMutex(JSContext *cx, JSObject *, uintN, jsval *, jsval *rval) {
-    *rval = kx4HandleToValue(api, cx, CreateMutexW(nullptr, FALSE, nullptr));
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
+    double number = 0;  // none could be made
+    if (mutex) {
+        try {
+            g_mutexes.emplace(g_lastMutex + 1, mutex);
+            number = static_cast<double>(++g_lastMutex);
+        } catch (...) {
+            CloseHandle(mutex);
+        }
+    }
+    *rval = api->newNumber(cx, number);
     return JS_TRUE;
 }
 
 JSBool systemDestroyMutex(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *) {
     if (!kx4RequireArgs(api, cx, argc, 1, "System.destroyMutex(<mutex>)")) return JS_FALSE;
-    HANDLE mutex = mutexArg(cx, argv[0]);
+    double number = api->valueToNumber(cx, argv[0]);
     if (kx4ErrorPending(api, cx)) return JS_FALSE;
+    HANDLE mutex = findMutex(number);
+    if (!mutex) return JS_TRUE;
+    g_mutexes.erase(static_cast<int64_t>(number));
+    // A thread waiting in lockMutex waits on a handle of its own, so the
+    // mutex lives on for it.
     ReleaseMutex(mutex);
     CloseHandle(mutex);
     return JS_TRUE;
@@ -64,12 +98,20 @@ JSBool systemDestroyMutex(JSContext *cx, JSObject *, uintN argc, jsval *argv, js
 
 JSBool systemLockMutex(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rval) {
     if (!kx4RequireArgs(api, cx, argc, 1, "System.lockMutex(<mutex>, [timeout])")) return JS_FALSE;
+    double number = api->valueToNumber(cx, argv[0]);
     DWORD timeout = static_cast<DWORD>(kx4ArgInt32(api, cx, argc, argv, 1, -1));
-    HANDLE mutex = mutexArg(cx, argv[0]);
     if (kx4ErrorPending(api, cx)) return JS_FALSE;
-    intN depth = api->suspendRequest(cx);
-    DWORD result = WaitForSingleObject(mutex, timeout);
-    api->resumeRequest(cx, depth);
+    *rval = INT_TO_JSVAL(0);
+    HANDLE mutex = findMutex(number), own;
+    if (!mutex || !DuplicateHandle(GetCurrentProcess(), mutex, GetCurrentProcess(), &own, 0, FALSE,
+                                   DUPLICATE_SAME_ACCESS))
+        return JS_TRUE;
+    DWORD result;
+    {
+        Kx4HeapReleased released(api, cx);
+        result = WaitForSingleObject(own, timeout);
+        CloseHandle(own);
+    }
     // Only a plain signalled wait counts; an abandoned mutex is owned now
     // but still reported as 0.
     *rval = INT_TO_JSVAL(result == WAIT_OBJECT_0 ? 1 : 0);
@@ -78,9 +120,10 @@ JSBool systemLockMutex(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval
 
 JSBool systemUnlockMutex(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *) {
     if (!kx4RequireArgs(api, cx, argc, 1, "System.unlockMutex(<mutex>)")) return JS_FALSE;
-    HANDLE mutex = mutexArg(cx, argv[0]);
+    double number = api->valueToNumber(cx, argv[0]);
     if (kx4ErrorPending(api, cx)) return JS_FALSE;
-    ReleaseMutex(mutex);
+    HANDLE mutex = findMutex(number);
+    if (mutex) ReleaseMutex(mutex);
     return JS_TRUE;
 }
 

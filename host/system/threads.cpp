@@ -36,11 +36,13 @@ JSBool systemCreateThread(JSContext *cx, JSObject *, uintN argc, jsval *argv, js
     memcpy(text, source, size);
     // Counted before it starts, so teardown never frees the heap under it.
     engineRetain();
-    intN depth = api->suspendRequest(cx);
     DWORD id = 0;
-    HANDLE thread = CreateThread(nullptr, 0, scriptThread, text, 0, &id);
-    if (thread) CloseHandle(thread);
-    api->resumeRequest(cx, depth);
+    HANDLE thread;
+    {
+        Kx4HeapReleased released(api, cx);
+        thread = CreateThread(nullptr, 0, scriptThread, text, 0, &id);
+        if (thread) CloseHandle(thread);
+    }
     if (!thread) {
         engineRelease();
         free(text);

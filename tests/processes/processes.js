@@ -84,6 +84,21 @@ System.createThread('releaseWhenStarted()');
 checkEq(System.exec(gate.command, undefined, true), true, 'exec with wait returns true');
 check(exists(gate.done), 'another script thread ran while exec waited for the child');
 
+// Waits release the heap: a script thread that ticks every 20 ms goes on
+// while the main thread waits (a second at least each time).
+ticker = {ticks: 0, stop: false};
+System.createThread('while (!ticker.stop) { System.sleep(20); ticker.ticks++; }');
+[
+    ['exec with wait', function () { System.exec(probe + ' write "' + scratchPath('ticks') + '" 1000', undefined, true); }],
+    ['sleep', function () { System.sleep(1000); }],
+].forEach(function (c) {
+    var before = ticker.ticks, start = Date.now();
+    c[1]();
+    var ticks = ticker.ticks - before;
+    check(ticks >= 10, c[0] + ': the ticking thread went on (' + ticks + ' ticks in ' + (Date.now() - start) + ' ms)');
+});
+ticker.stop = true;
+
 // The exit code is not looked at.
 checkEq(System.exec(probe + ' no-such-mode', undefined, true), true, 'a child that ends with code 2 still gives true');
 

@@ -2,6 +2,7 @@
  * its own that shares the global object; threads are detached. Mutexes are
  * the platform's (recursive, abandoned when their owner ends), known to
  * script by numbers of the host's own. */
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
@@ -23,29 +24,80 @@ static DWORD WINAPI scriptThread(LPVOID parameter) {
     return 0;
 }
 
+// Functions handed to createThread wait here until their thread takes them
+// out: a new thread starts from text alone, and the engine keeps no source
+// text of a function to hand over. The global property is made on first
+// use, not enumerable, read-only and permanent; each function sits under a
+// key of its own (counted under the heap lock, which natives hold; the
+// count may wrap: a function is taken out as soon as its thread starts).
+static const char kThreadFunctions[] = "__kx4ThreadFunctions";
+static unsigned g_lastThreadFunction = 0;
+
+static JSObject *threadFunctions(JSContext *cx) {
+    JSObject *global = api->getGlobalObject(cx);
+    jsval v = api->getPropertyValue(cx, global, kThreadFunctions);
+    if (kx4IsObject(v)) return JSVAL_TO_OBJECT(v);
+    JSObject *pins = api->newObject(cx, nullptr);
+    if (!pins || !api->defineProperty(cx, global, kThreadFunctions, OBJECT_TO_JSVAL(pins), 0, 0,
+                                      JSPROP_READONLY | JSPROP_PERMANENT))
+        return nullptr;
+    return pins;
+}
+
+// Evaluates a short host text on cx; its result, or undefined on failure
+// (the error is pending then).
+static jsval evaluateHostText(JSContext *cx, const char *text) {
+    jsval result = JSVAL_VOID;
+    if (!api->evaluateScript(cx, "System", text, &result)) return JSVAL_VOID;
+    return result;
+}
+
+// Pins fn for a new thread under a new key, written into `key`. False when
+// fn is not a function (then nothing is pinned) or could not be pinned
+// (then an error is pending).
+static bool pinThreadFunction(JSContext *cx, jsval fn, char *key, size_t size) {
+    JSObject *pins = threadFunctions(cx);
+    if (!pins) return false;
+    snprintf(key, size, "f%u", ++g_lastThreadFunction);
+    if (!api->defineProperty(cx, pins, key, fn, 0, 0, 0)) return false;
+    char probe[128];
+    snprintf(probe, sizeof probe, "typeof %s.%s == 'function' || !delete %s.%s", kThreadFunctions, key,
+             kThreadFunctions, key);
+    return evaluateHostText(cx, probe) == JSVAL_TRUE;
+}
+
 JSBool systemCreateThread(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rval) {
     if (!kx4RequireArgs(api, cx, argc, 1, "System.createThread(<function>)")) return JS_FALSE;
-    const char *source = api->valueToString(cx, argv[0]);
+    // A function runs as it is, called by a text that takes it out of its
+    // pin; anything else is program text.
+    char key[32], call[160];
+    bool function = kx4IsObject(argv[0]) && pinThreadFunction(cx, argv[0], key, sizeof key);
+    if (function)
+        snprintf(call, sizeof call, "(function (pins) { var f = pins.%s; delete pins.%s; f(); })(%s)", key, key,
+                 kThreadFunctions);
+    const char *source = function ? call : api->valueToString(cx, argv[0]);
     if (kx4ErrorPending(api, cx)) return JS_FALSE;
     size_t size = strlen(source) + 1;
     char *text = static_cast<char *>(malloc(size));
-    if (!text) {
-        *rval = api->newNumber(cx, -1);
-        return JS_TRUE;
-    }
-    memcpy(text, source, size);
-    // Counted before it starts, so teardown never frees the heap under it.
-    engineRetain();
     DWORD id = 0;
-    HANDLE thread;
-    {
+    HANDLE thread = nullptr;
+    if (text) {
+        memcpy(text, source, size);
+        // Counted before it starts, so teardown never frees the heap under it.
+        engineRetain();
         Kx4HeapReleased released(api, cx);
         thread = CreateThread(nullptr, 0, scriptThread, text, 0, &id);
         if (thread) CloseHandle(thread);
     }
     if (!thread) {
-        engineRelease();
+        if (text) engineRelease();
         free(text);
+        if (function) {
+            // No thread will take the function out.
+            char unpin[96];
+            snprintf(unpin, sizeof unpin, "delete %s.%s", kThreadFunctions, key);
+            evaluateHostText(cx, unpin);
+        }
     }
     *rval = api->newNumber(cx, thread ? static_cast<double>(id) : -1.0);
     return JS_TRUE;

@@ -39,6 +39,45 @@ thread("threadText = ['\u00e9\u00ff', '\u20ac'];");
 check(waitFor(function () { return threadText !== undefined; }), 'the thread with high characters ran');
 checkEq(threadText, ['\u00e9\u00ff', '\u00ac'], 'the thread text crossed as 8-bit text');
 
+// ---- A function runs as it is --------------------------------------------------------
+
+// The function itself is called on the new thread, closures and all (its
+// text would only declare a function, and the engine keeps none anyway).
+// Anything else is converted to program text, as before.
+(function () {
+    var local = {calls: 0};
+    functionThread = {};
+    var cases = [
+        ['a closure', function () { local.calls++; functionThread.closure = local; }, 'closure', local],
+        ['a bound function', function (v) { functionThread.bound = v; }.bind(null, 'bound value'), 'bound',
+         'bound value'],
+        ['a function with properties', (function () {
+            var f = function () { functionThread.own = f.tag; };
+            f.tag = 'own property';
+            return f;
+        })(), 'own', 'own property'],
+        ['an object with a toString', {toString: function () { return 'functionThread.text = "as text"'; }}, 'text',
+         'as text'],
+        ['an array', ['functionThread.array = "array text"'], 'array', 'array text'],
+    ];
+    cases.forEach(function (c) {
+        var id = System.createThread(c[1]);
+        check(typeof id == 'number' && id > 0, 'createThread of ' + c[0] + ' gives a thread id');
+        check(waitFor(function () { return c[2] in functionThread; }), 'the thread of ' + c[0] + ' ran');
+        check(functionThread[c[2]] === c[3], 'the thread of ' + c[0] + ' ran it as it is');
+    });
+    checkEq(local.calls, 1, 'the closure ran once');
+    // Nothing stays pinned once the threads have taken their functions.
+    checkEq(Object.keys(__kx4ThreadFunctions), [], 'no function is left pinned');
+    checkEq(Object.keys(this).indexOf('__kx4ThreadFunctions'), -1, 'the pins are no enumerable global');
+})();
+
+// A function that throws ends its thread; the next one runs.
+System.createThread(function () { throw new Error('thrown on a thread'); });
+afterThrow = false;
+System.createThread(function () { afterThrow = true; });
+check(waitFor(function () { return afterThrow; }), 'a thread runs after one whose function threw');
+
 // ---- Two busy threads interleave ------------------------------------------------------
 
 // A spins until it sees B's flag; B counts, sets its flag, then spins until

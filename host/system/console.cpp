@@ -54,6 +54,9 @@ JSBool systemPrint(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *) 
     if (!kx4RequireArgs(api, cx, argc, 1, "System.print(<msg>)")) return JS_FALSE;
     const char *text = api->valueToString(cx, argv[0]);
     if (kx4ErrorPending(api, cx)) return JS_FALSE;
+    // Output may wait too: a console whose output is paused (a selection
+    // in it), a pipe whose reader is slow.
+    Kx4HeapReleased released(api, cx);
     puts(text);
     return JS_TRUE;
 }

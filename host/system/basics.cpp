@@ -18,6 +18,7 @@ JSBool systemEvaluate(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval 
     if (!kx4RequireArgs(api, cx, argc, 2, "System.evaluate(<script file name>, <script source>)")) return JS_FALSE;
     const char *fileName = api->valueToString(cx, argv[0]);
     const char *source = api->valueToString(cx, argv[1]);
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
     return api->evaluateScript(cx, fileName, source, rval);
 }
 
@@ -25,9 +26,9 @@ JSBool systemSleep(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *) 
     if (!kx4RequireArgs(api, cx, argc, 1, "System.sleep(<msDelay>)")) return JS_FALSE;
     // Passed on as an unsigned count: -1 sleeps forever, 0 only yields.
     DWORD ms = static_cast<DWORD>(kx4ValueToInt32(api, cx, argv[0]));
-    intN depth = api->suspendRequest(cx);
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
+    Kx4HeapReleased released(api, cx);
     Sleep(ms);
-    api->resumeRequest(cx, depth);
     return JS_TRUE;
 }
 
@@ -38,6 +39,8 @@ JSBool systemGc(JSContext *cx, JSObject *, uintN, jsval *, jsval *) {
 
 JSBool systemExit(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *) {
     int code = kx4ArgInt32(api, cx, argc, argv, 0, 0);
+    // A code whose conversion threw is no code: the error goes to the caller.
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
     fflush(stdout);
     exit(code);
 }
@@ -60,7 +63,9 @@ JSBool systemGetSysName(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsva
     char name[100];
     systemName(name, sizeof name);
     if (kx4HasArg(argc, argv, 0)) {
-        *rval = BOOLEAN_TO_JSVAL(strstr(name, api->valueToString(cx, argv[0])) != nullptr);
+        const char *value = api->valueToString(cx, argv[0]);
+        if (kx4ErrorPending(api, cx)) return JS_FALSE;
+        *rval = BOOLEAN_TO_JSVAL(strstr(name, value) != nullptr);
     } else {
         *rval = api->newString(cx, name, nullptr);
     }
@@ -69,7 +74,9 @@ JSBool systemGetSysName(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsva
 
 JSBool systemGetLocale(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rval) {
     // An empty name selects the user's default; an unknown one changes nothing.
-    setlocale(LC_ALL, kx4HasArg(argc, argv, 0) ? api->valueToString(cx, argv[0]) : "");
+    const char *name = kx4HasArg(argc, argv, 0) ? api->valueToString(cx, argv[0]) : "";
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
+    setlocale(LC_ALL, name);
     const char *now = setlocale(LC_ALL, nullptr);
     *rval = api->newString(cx, now ? now : "", nullptr);
     return JS_TRUE;
@@ -82,6 +89,9 @@ JSBool systemGetPID(JSContext *cx, JSObject *, uintN, jsval *, jsval *rval) {
 
 // The processor-load query, made by the first call that succeeds and kept
 // for the life of the process; pdh.dll is loaded on that first call.
+// Callers run with the heap released, so several threads may get here at
+// once: g_loadLock guards every g_ variable below and every use of the
+// query (a query is not made to be sampled by two threads at a time).
 struct PdhFunctions {
     decltype(&PdhOpenQueryW) openQuery;
     decltype(&PdhLookupPerfNameByIndexW) lookupPerfNameByIndex;
@@ -91,10 +101,11 @@ struct PdhFunctions {
     decltype(&PdhGetFormattedCounterValue) getFormattedCounterValue;
 };
 
-static PdhFunctions g_pdh;
-static bool g_loadPrepared = false;
-static PDH_HQUERY g_loadQuery = nullptr;
-static PDH_HCOUNTER g_loadCounter = nullptr;
+static SRWLOCK g_loadLock = SRWLOCK_INIT;
+static PdhFunctions g_pdh;                     // guarded by g_loadLock
+static bool g_loadPrepared = false;            // guarded by g_loadLock
+static PDH_HQUERY g_loadQuery = nullptr;       // guarded by g_loadLock
+static PDH_HCOUNTER g_loadCounter = nullptr;   // guarded by g_loadLock
 
 template <typename F>
 static bool lookUp(const char *name, F *fn) {
@@ -102,6 +113,7 @@ static bool lookUp(const char *name, F *fn) {
     return *fn != nullptr;
 }
 
+// Called with g_loadLock held.
 static bool loadPdh() {
     if (g_pdh.getFormattedCounterValue) return true;
     PdhFunctions f;
@@ -114,6 +126,7 @@ static bool loadPdh() {
     return true;
 }
 
+// Called with g_loadLock held.
 static void prepareLoadCounter() {
     const DWORD kProcessorObject = 238, kProcessorTime = 6;
     WCHAR object[2048], counter[2048], path[2048];
@@ -142,15 +155,18 @@ static void prepareLoadCounter() {
 }
 
 JSBool systemGetCPULoad(JSContext *cx, JSObject *, uintN, jsval *, jsval *rval) {
-    intN depth = api->suspendRequest(cx);
-    if (!g_loadPrepared) prepareLoadCounter();
     bool ok = false;
     PDH_FMT_COUNTERVALUE value;
-    if (g_loadPrepared) {
-        g_pdh.collectQueryData(g_loadQuery);
-        ok = g_pdh.getFormattedCounterValue(g_loadCounter, PDH_FMT_LONG, nullptr, &value) == ERROR_SUCCESS;
+    {
+        Kx4HeapReleased released(api, cx);
+        AcquireSRWLockExclusive(&g_loadLock);
+        if (!g_loadPrepared) prepareLoadCounter();
+        if (g_loadPrepared) {
+            g_pdh.collectQueryData(g_loadQuery);
+            ok = g_pdh.getFormattedCounterValue(g_loadCounter, PDH_FMT_LONG, nullptr, &value) == ERROR_SUCCESS;
+        }
+        ReleaseSRWLockExclusive(&g_loadLock);
     }
-    api->resumeRequest(cx, depth);
     if (ok) *rval = api->newNumber(cx, static_cast<double>(value.longValue));
     return JS_TRUE;
 }

@@ -4,7 +4,6 @@
 #include <string.h>
 #include <windows.h>
 
-#include "engine.h"
 #include "system_object.h"
 
 namespace kx4 {
@@ -28,13 +27,10 @@ static const char *controlName(DWORD event) {
 
 // Runs on a thread the system makes for the event. The main thread may be
 // running script on the main context, so the call gets a context of its own
-// on the same global object.
+// on the same global object (callSystemControl).
 static BOOL WINAPI consoleControlHandler(DWORD event) {
     const char *name = controlName(event);
-    if (!name) return TRUE;
-    char text[256];
-    snprintf(text, sizeof text, "if(System.control) System.control('%s')", name);
-    evaluateOnNewContext("System", text);
+    if (name) callSystemControl(name, kControlExpression);
     return TRUE;
 }
 
@@ -56,25 +52,38 @@ JSBool systemOpenConsole(JSContext *, JSObject *, uintN, jsval *, jsval *) {
 
 JSBool systemPrint(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *) {
     if (!kx4RequireArgs(api, cx, argc, 1, "System.print(<msg>)")) return JS_FALSE;
-    puts(api->valueToString(cx, argv[0]));
+    const char *text = api->valueToString(cx, argv[0]);
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
+    // Output may wait too: a console whose output is paused (a selection
+    // in it), a pipe whose reader is slow.
+    Kx4HeapReleased released(api, cx);
+    puts(text);
     return JS_TRUE;
 }
 
-// Console reads block inside the request, as the classic host did.
+// Console reads wait for the user with the heap released, so other script
+// threads go on meanwhile.
 JSBool systemGetchar(JSContext *cx, JSObject *, uintN, jsval *, jsval *rval) {
-    char c = static_cast<char>(getchar());  // end of input gives U+00FF
+    char c;
+    {
+        Kx4HeapReleased released(api, cx);
+        c = static_cast<char>(getchar());  // end of input gives U+00FF
+    }
     *rval = api->newStringN(cx, &c, 1);
     return JS_TRUE;
 }
 
 JSBool systemGetInput(JSContext *cx, JSObject *, uintN, jsval *, jsval *rval) {
     char line[256];
-    if (!fgets(line, sizeof line, stdin)) line[0] = 0;
-    if (!strchr(line, '\n')) {
-        // The rest of a long line is discarded.
-        int c;
-        do c = getchar();
-        while (c != '\n' && c != EOF);
+    {
+        Kx4HeapReleased released(api, cx);
+        if (!fgets(line, sizeof line, stdin)) line[0] = 0;
+        if (!strchr(line, '\n')) {
+            // The rest of a long line is discarded.
+            int c;
+            do c = getchar();
+            while (c != '\n' && c != EOF);
+        }
     }
     *rval = api->newString(cx, line, nullptr);
     return JS_TRUE;

@@ -1,7 +1,8 @@
 /* Processes and the machine: exec, open, enumProcesses, shutdown,
- * getAdminRights and createLink. Each native reads its arguments, suspends
- * the request for the operating-system calls, and resumes before touching
- * the engine again; text goes to Windows as UTF-16. */
+ * getAdminRights and createLink. Each native converts all its arguments
+ * first, acts only when none of the conversions threw, and makes the
+ * operating-system calls with the heap released; text goes to Windows as
+ * UTF-16. */
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
@@ -54,23 +55,9 @@ static bool setPrivilege(const WCHAR *name, bool enable) {
 
 // ---- exec ------------------------------------------------------------------------
 
-JSBool systemExec(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rval) {
-    if (!kx4RequireArgs(api, cx, argc, 1, "System.exec(<command>, [directory], [wait], [silent], [useExecV])"))
-        return JS_FALSE;
-    const WCHAR *command = api->valueToUCString(cx, argv[0]);
-    const WCHAR *directory = optionalText(cx, argc, argv, 1);
-    // Truncated toward zero, without wrapping: any magnitude of 1 or more waits.
-    bool wait = false;
-    if (kx4HasArg(argc, argv, 2)) {
-        double d = api->valueToNumber(cx, argv[2]);
-        wait = d >= 1 || d <= -1;
-    }
-    // Read for their conversions only: the window is always hidden and the
-    // command is always one command line.
-    for (uintN i = 3; i < 5; i++)
-        if (kx4HasArg(argc, argv, i)) api->valueToNumber(cx, argv[i]);
-
-    intN depth = api->suspendRequest(cx);
+// Starts the command hidden, waiting for it to end when asked. No engine
+// call in here.
+static bool startProcess(const WCHAR *command, const WCHAR *directory, bool wait) {
     bool started = false;
     // CreateProcessW may write into the command line.
     WCHAR *line = _wcsdup(command);
@@ -94,7 +81,31 @@ JSBool systemExec(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rva
         }
     }
     free(line);
-    api->resumeRequest(cx, depth);
+    return started;
+}
+
+JSBool systemExec(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rval) {
+    if (!kx4RequireArgs(api, cx, argc, 1, "System.exec(<command>, [directory], [wait], [silent], [useExecV])"))
+        return JS_FALSE;
+    const WCHAR *command = api->valueToUCString(cx, argv[0]);
+    const WCHAR *directory = optionalText(cx, argc, argv, 1);
+    // Truncated toward zero, without wrapping: any magnitude of 1 or more waits.
+    bool wait = false;
+    if (kx4HasArg(argc, argv, 2)) {
+        double d = api->valueToNumber(cx, argv[2]);
+        wait = d >= 1 || d <= -1;
+    }
+    // Read for their conversions only: the window is always hidden and the
+    // command is always one command line.
+    for (uintN i = 3; i < 5; i++)
+        if (kx4HasArg(argc, argv, i)) api->valueToNumber(cx, argv[i]);
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
+
+    bool started;
+    {
+        Kx4HeapReleased released(api, cx);
+        started = startProcess(command, directory, wait);
+    }
     *rval = BOOLEAN_TO_JSVAL(started);
     return JS_TRUE;
 }
@@ -112,11 +123,14 @@ JSBool systemOpen(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rva
     info.lpFile = api->valueToUCString(cx, argv[0]);
     info.lpParameters = optionalText(cx, argc, argv, 1);
     info.nShow = SW_SHOWNORMAL;
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
 
-    static const auto shellExecuteEx = onDemand<decltype(&ShellExecuteExW)>(L"shell32.dll", "ShellExecuteExW");
-    intN depth = api->suspendRequest(cx);
-    bool accepted = shellExecuteEx && shellExecuteEx(&info);
-    api->resumeRequest(cx, depth);
+    bool accepted;
+    {
+        Kx4HeapReleased released(api, cx);
+        static const auto shellExecuteEx = onDemand<decltype(&ShellExecuteExW)>(L"shell32.dll", "ShellExecuteExW");
+        accepted = shellExecuteEx && shellExecuteEx(&info);
+    }
     *rval = BOOLEAN_TO_JSVAL(accepted);
     return JS_TRUE;
 }
@@ -191,9 +205,11 @@ static ListOutcome listProcesses(ProcessEntry **entries, DWORD *count) {
 JSBool systemEnumProcesses(JSContext *cx, JSObject *, uintN, jsval *, jsval *rval) {
     ProcessEntry *entries = nullptr;
     DWORD count = 0;
-    intN depth = api->suspendRequest(cx);
-    ListOutcome outcome = listProcesses(&entries, &count);
-    api->resumeRequest(cx, depth);
+    ListOutcome outcome;
+    {
+        Kx4HeapReleased released(api, cx);
+        outcome = listProcesses(&entries, &count);
+    }
     switch (outcome) {
     case kListed:
         break;
@@ -230,19 +246,26 @@ JSBool systemShutdown(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval 
     // not a string is converted once (its toString may have side effects).
     const WCHAR *params = api->valueToUCString(cx, argv[0]);
     size_t length = JSVAL_IS_STRING(argv[0]) ? api->valueStringLength(cx, argv[0]) : wcslen(params);
+    // A text whose conversion threw decides nothing: an empty one would
+    // log the user off.
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
     ShutdownDecision decision = decideShutdown(params, length);
 
-    intN depth = api->suspendRequest(cx);
-    if (!setPrivilege(SE_SHUTDOWN_NAME, true)) {
-        api->resumeRequest(cx, depth);
+    bool privileged, accepted = false;
+    {
+        Kx4HeapReleased released(api, cx);
+        privileged = setPrivilege(SE_SHUTDOWN_NAME, true);
+        if (privileged) {
+            static const auto exitWindowsEx = onDemand<decltype(&ExitWindowsEx)>(L"user32.dll", "ExitWindowsEx");
+            accepted = decision.hibernate ? SetSystemPowerState(FALSE, TRUE)
+                                          : exitWindowsEx && exitWindowsEx(decision.exitFlags, 0);
+            setPrivilege(SE_SHUTDOWN_NAME, false);
+        }
+    }
+    if (!privileged) {
         api->reportError(cx, "Unable to retrieve shutdown privilege");
         return JS_FALSE;
     }
-    static const auto exitWindowsEx = onDemand<decltype(&ExitWindowsEx)>(L"user32.dll", "ExitWindowsEx");
-    bool accepted = decision.hibernate ? SetSystemPowerState(FALSE, TRUE)
-                                       : exitWindowsEx && exitWindowsEx(decision.exitFlags, 0);
-    setPrivilege(SE_SHUTDOWN_NAME, false);
-    api->resumeRequest(cx, depth);
     *rval = BOOLEAN_TO_JSVAL(accepted);
     return JS_TRUE;
 }
@@ -290,9 +313,11 @@ static bool adminRights() {
 }
 
 JSBool systemGetAdminRights(JSContext *cx, JSObject *, uintN, jsval *, jsval *rval) {
-    intN depth = api->suspendRequest(cx);
-    bool admin = adminRights();
-    api->resumeRequest(cx, depth);
+    bool admin;
+    {
+        Kx4HeapReleased released(api, cx);
+        admin = adminRights();
+    }
     *rval = BOOLEAN_TO_JSVAL(admin);
     return JS_TRUE;
 }
@@ -363,10 +388,12 @@ JSBool systemCreateLink(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsva
     d.iconPath = fieldText(cx, obj, "iconPath");
     d.iconIndex = kx4FieldInt32(api, cx, obj, "iconIndex", 0);
     d.runas = kx4FieldInt32(api, cx, obj, "runas", 0);
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
 
-    intN depth = api->suspendRequest(cx);
-    writeLink(d);
-    api->resumeRequest(cx, depth);
+    {
+        Kx4HeapReleased released(api, cx);
+        writeLink(d);
+    }
     *rval = JSVAL_VOID;
     return JS_TRUE;
 }

@@ -3,7 +3,12 @@
  * operating system's failures are never reported: reading falls back to the
  * record's default, enumerating to undefined, and writing or deleting leaves
  * the registry as it was, so a script learns of success by reading back.
- * Each registry call is short: none of them suspends the request. */
+ *
+ * Each native reads its request record once, acts only when no conversion
+ * threw (a throwing path must not turn into the root key, nor a throwing
+ * value name into "delete the whole key"), and makes its registry calls
+ * with the heap released: a registry on a remote profile or a busy machine
+ * can take its time. */
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
@@ -41,12 +46,25 @@ static JSObject *requestArg(JSContext *cx, uintN argc, jsval *argv, uintN needed
     return kx4ArgOptionRecord(api, cx, argc, argv, 0, "System", "regRequest", usage);
 }
 
-static HKEY requestRoot(JSContext *cx, JSObject *request) {
-    return rootKey(api->getPropertyString(cx, request, "root", kDefaultRoot));
-}
+// The fields of a request record; each native reads only those it uses.
+enum RequestField { kPath = 1, kKey = 2, kValue = 4, kDef = 8 };
 
-static const jschar *requestText(JSContext *cx, JSObject *request, const char *name) {
-    return api->getPropertyUCString(cx, request, name, kEmpty);
+struct Request {
+    HKEY root;  // null: no root
+    const jschar *path, *key, *value, *def;
+};
+
+// Reads the record's fields (root always, then the ones asked for, in the
+// record's order) with their defaults. False when a conversion threw: its
+// error is pending and nothing may be done.
+static bool readRequest(JSContext *cx, JSObject *record, unsigned fields, Request *r) {
+    r->root = rootKey(api->getPropertyString(cx, record, "root", kDefaultRoot));
+    r->path = r->key = r->value = r->def = kEmpty;
+    if (fields & kPath) r->path = api->getPropertyUCString(cx, record, "path", kEmpty);
+    if (fields & kKey) r->key = api->getPropertyUCString(cx, record, "key", kEmpty);
+    if (fields & kValue) r->value = api->getPropertyUCString(cx, record, "value", kEmpty);
+    if (fields & kDef) r->def = api->getPropertyUCString(cx, record, "def", kEmpty);
+    return !kx4ErrorPending(api, cx);
 }
 
 // The data of value `name` of key `path` as a zero-terminated UTF-16 text in
@@ -87,79 +105,102 @@ static jschar *readValue(HKEY root, const jschar *path, const jschar *name) {
 }
 
 JSBool systemGetRegistry(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rval) {
-    JSObject *request = requestArg(cx, argc, argv, 1, "System.getRegistry(<regRequest>)");
-    if (!request) return JS_FALSE;
-    HKEY root = requestRoot(cx, request);
-    const jschar *path = requestText(cx, request, "path");
-    const jschar *name = requestText(cx, request, "key");
-    const jschar *def = requestText(cx, request, "def");
-    jschar *text = root ? readValue(root, path, name) : nullptr;
-    *rval = api->newString(cx, nullptr, text ? text : def);
+    JSObject *record = requestArg(cx, argc, argv, 1, "System.getRegistry(<regRequest>)");
+    Request r;
+    if (!record || !readRequest(cx, record, kPath | kKey | kDef, &r)) return JS_FALSE;
+    jschar *text = nullptr;
+    if (r.root) {
+        Kx4HeapReleased released(api, cx);
+        text = readValue(r.root, r.path, r.key);
+    }
+    *rval = api->newString(cx, nullptr, text ? text : r.def);
     free(text);
     return JS_TRUE;
 }
 
-JSBool systemEnumRegistry(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rval) {
-    JSObject *request = requestArg(cx, argc, argv, 1, "System.enumRegistry(<regRequest>)");
-    if (!request) return JS_FALSE;
-    HKEY root = requestRoot(cx, request);
-    const jschar *path = requestText(cx, request, "path");
+// The names of a key's sub-keys, in the registry's order, until it reports
+// no more or any error; a key name has at most 255 characters. False when
+// the key cannot be opened. No engine call in here.
+static bool subKeyNames(HKEY root, const jschar *path, WCHAR (**names)[256], DWORD *count) {
     HKEY key;
-    if (!root || RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return JS_TRUE;
-    JSObject *names = api->newArray(cx, 0, nullptr);
-    if (!names) {
-        RegCloseKey(key);
-        return JS_FALSE;
-    }
-    // Sub-keys only, in the registry's order, until it reports no more or
-    // any error. A key name has at most 255 characters.
+    *names = nullptr;
+    *count = 0;
+    if (RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    DWORD capacity = 0;
     for (DWORD index = 0;; index++) {
-        WCHAR name[256];
+        if (index == capacity) {
+            DWORD bigger = capacity ? capacity * 2 : 16;
+            auto grown = static_cast<WCHAR(*)[256]>(realloc(*names, bigger * sizeof **names));
+            if (!grown) break;  // the names gathered so far
+            *names = grown;
+            capacity = bigger;
+        }
+        WCHAR *name = (*names)[index];
         DWORD length = 256;
         if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
         name[length < 256 ? length : 255] = 0;
-        jsval v = api->newString(cx, nullptr, name);
-        api->setElement(cx, names, static_cast<int32_t>(index), &v);
+        *count = index + 1;
     }
     RegCloseKey(key);
-    *rval = OBJECT_TO_JSVAL(names);
+    return true;
+}
+
+JSBool systemEnumRegistry(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rval) {
+    JSObject *record = requestArg(cx, argc, argv, 1, "System.enumRegistry(<regRequest>)");
+    Request r;
+    if (!record || !readRequest(cx, record, kPath, &r)) return JS_FALSE;
+    if (!r.root) return JS_TRUE;
+    WCHAR(*names)[256];
+    DWORD count;
+    bool opened;
+    {
+        Kx4HeapReleased released(api, cx);
+        opened = subKeyNames(r.root, r.path, &names, &count);
+    }
+    if (!opened) return JS_TRUE;
+    JSObject *list = api->newArray(cx, 0, nullptr);
+    for (DWORD i = 0; list && i < count; i++) {
+        jsval v = api->newString(cx, nullptr, names[i]);
+        api->setElement(cx, list, static_cast<int32_t>(i), &v);
+    }
+    free(names);
+    if (!list) return JS_FALSE;
+    *rval = OBJECT_TO_JSVAL(list);
     return JS_TRUE;
 }
 
 JSBool systemSetRegistry(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *) {
-    JSObject *request = requestArg(cx, argc, argv, 0, "System.setRegistry(<regRequest>)");
-    if (!request) return JS_FALSE;
-    HKEY root = requestRoot(cx, request);
-    const jschar *path = requestText(cx, request, "path");
-    const jschar *name = requestText(cx, request, "key");
-    const jschar *value = requestText(cx, request, "value");
+    JSObject *record = requestArg(cx, argc, argv, 0, "System.setRegistry(<regRequest>)");
+    Request r;
+    if (!record || !readRequest(cx, record, kPath | kKey | kValue, &r)) return JS_FALSE;
+    if (!r.root) return JS_TRUE;
+    Kx4HeapReleased released(api, cx);
     HKEY key;
-    if (!root || RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
-                                 nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(r.root, r.path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
         return JS_TRUE;
     // REG_SZ data: the characters up to the first zero, without a terminator.
-    DWORD bytes = static_cast<DWORD>(lstrlenW(value)) * sizeof(jschar);
-    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value), bytes);
+    DWORD bytes = static_cast<DWORD>(lstrlenW(r.value)) * sizeof(jschar);
+    RegSetValueExW(key, r.key, 0, REG_SZ, reinterpret_cast<const BYTE *>(r.value), bytes);
     RegCloseKey(key);
     return JS_TRUE;
 }
 
 JSBool systemDelRegistry(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *) {
-    JSObject *request = requestArg(cx, argc, argv, 0, "System.delRegistry(<regRequest>)");
-    if (!request) return JS_FALSE;
-    HKEY root = requestRoot(cx, request);
-    const jschar *path = requestText(cx, request, "path");
-    const jschar *name = requestText(cx, request, "key");
-    if (!root) return JS_TRUE;
-    if (name[0]) {
+    JSObject *record = requestArg(cx, argc, argv, 0, "System.delRegistry(<regRequest>)");
+    Request r;
+    if (!record || !readRequest(cx, record, kPath | kKey, &r)) return JS_FALSE;
+    if (!r.root) return JS_TRUE;
+    Kx4HeapReleased released(api, cx);
+    if (r.key[0]) {
         HKEY key;
-        if (RegOpenKeyExW(root, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return JS_TRUE;
-        RegDeleteValueW(key, name);
+        if (RegOpenKeyExW(r.root, r.path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return JS_TRUE;
+        RegDeleteValueW(key, r.key);
         RegCloseKey(key);
     } else {
         // Without a value name the key itself goes; the system refuses a key
         // that still has sub-keys.
-        RegDeleteKeyW(root, path);
+        RegDeleteKeyW(r.root, r.path);
     }
     return JS_TRUE;
 }

@@ -11,7 +11,6 @@
 #include <windows.h>
 
 #include "crash_guard.h"
-#include "engine.h"
 #include "system_object.h"
 
 namespace kx4 {
@@ -61,22 +60,17 @@ const DWORD kAcceptWhileRunning = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
 // script context of their own (or, on the start-up thread, one suspended
 // inside CONTROL_REGISTER), while the service main's script may still be
 // running when the handler is called. Each evaluation therefore gets a
-// context of its own on the shared global object, inside a request.
-void evaluateOnOwnContext(const char *text) { evaluateOnNewContext("System", text); }
-
+// context of its own on the shared global object (callSystemControl).
 void WINAPI serviceMain(DWORD, LPWSTR *) {
     // In the application this evaluation runs the whole service life.
-    evaluateOnOwnContext("if(System.control) System.control('CONTROL_START');");
+    callSystemControl("CONTROL_START", kControlStatement);
 }
 
 void WINAPI controlHandler(DWORD code) {
     bool stop = code == SERVICE_CONTROL_STOP;
     // Interrogate, shutdown and anything else only report running again.
     reportState(stop ? SERVICE_STOP_PENDING : SERVICE_RUNNING, kAcceptWhileRunning);
-    if (!stop) return;
-    char text[256];
-    snprintf(text, sizeof text, "if(System.control) System.control('%s');", "CONTROL_STOP");
-    evaluateOnOwnContext(text);
+    if (stop) callSystemControl("CONTROL_STOP", kControlStatement);
 }
 
 // ---- Inside the service process ----------------------------------------------
@@ -84,15 +78,14 @@ void WINAPI controlHandler(DWORD code) {
 void controlRegister(JSContext *cx, const jschar *name) {
     lstrcpynW(g_dispatchName, name, sizeof g_dispatchName / sizeof g_dispatchName[0]);
     SERVICE_TABLE_ENTRYW table[] = {{g_dispatchName, serviceMain}, {nullptr, nullptr}};
-    intN depth = api->suspendRequest(cx);
+    Kx4HeapReleased released(api, cx);
     // Returns at once when the SCM did not start this process; otherwise
     // once the service has reported itself stopped.
     StartServiceCtrlDispatcherW(table);
-    api->resumeRequest(cx, depth);
 }
 
 void controlStart(JSContext *cx, const jschar *name) {
-    intN depth = api->suspendRequest(cx);
+    Kx4HeapReleased released(api, cx);
     SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerW(name, controlHandler);
     if (handle) {
         AcquireSRWLockExclusive(&g_statusLock);
@@ -101,18 +94,20 @@ void controlStart(JSContext *cx, const jschar *name) {
         // No start-pending phase: the service reports running at once.
         reportState(SERVICE_RUNNING, kAcceptWhileRunning);
     }
-    api->resumeRequest(cx, depth);
 }
 
 void controlStop(JSContext *cx) {
-    // A stopped service ends quietly: no crash log from here on. Switched
-    // off before the report: once stopped is reported the dispatcher returns
-    // and the start-up thread runs on at once, while this thread may still
-    // wait to resume its request.
-    setCoreDumpEnabled(false);
-    intN depth = api->suspendRequest(cx);
+    Kx4HeapReleased released(api, cx);
+    // A stopped service ends quietly: no crash log from here on. Only a
+    // service that registered stops: elsewhere (a script calling
+    // CONTROL_STOP by mistake, a console program) crash logs stay on.
+    // Switched off before the report: once stopped is reported the
+    // dispatcher returns and the start-up thread runs on at once, while
+    // this thread may still wait to take the heap back.
+    AcquireSRWLockExclusive(&g_statusLock);
+    if (g_statusHandle) setCoreDumpEnabled(false);
+    ReleaseSRWLockExclusive(&g_statusLock);
     reportState(SERVICE_STOPPED, 0);
-    api->resumeRequest(cx, depth);
 }
 
 // ---- From outside: the SCM's service database --------------------------------
@@ -267,13 +262,33 @@ JSBool systemControlService(JSContext *cx, JSObject *, uintN argc, jsval *argv, 
     if (!kx4RequireArgs(api, cx, argc, 2, kUsage)) return JS_FALSE;
     JSObject *config = kx4ArgOptionRecord(api, cx, argc, argv, 1, "System", "serviceConfig", kUsage);
     if (!config) return JS_FALSE;
+    // An unknown command reads nothing more; a command whose conversion
+    // threw is unknown too, and its error goes to the caller.
     Command command = commandOf(api->valueToString(cx, argv[0]));
-    if (command == Command::none) return JS_TRUE;
+    if (command == Command::none) return kx4ErrorPending(api, cx) ? JS_FALSE : JS_TRUE;
 
-    // Wide texts live in the context's scratch memory until this call
-    // returns, so they stay valid while the request is suspended.
+    // Every field first, so that nothing is done with a field whose getter
+    // or conversion threw. Wide texts live in the call's scratch memory
+    // until it returns, so they stay valid while the heap is released.
     static const jschar kEmpty[] = {0};
     const jschar *name = api->getPropertyUCString(cx, config, "serviceName", kEmpty);
+    InstallConfig install = {};
+    if (command == Command::install) {
+        install.name = name;
+        install.commandLine = api->getPropertyUCString(cx, config, "commandLine", nullptr);
+        // Without a command line nothing is installed and nothing more read.
+        if (install.commandLine) {
+            install.displayName = api->getPropertyUCString(cx, config, "displayName", kEmpty);
+            int32_t interactive = kx4FieldInt32(api, cx, config, "interactive", 0);
+            install.serviceType = SERVICE_WIN32_OWN_PROCESS | (static_cast<DWORD>(interactive) << 8);
+            install.startType = kx4FieldInt32(api, cx, config, "manualStart", 0) ? SERVICE_DEMAND_START
+                                                                                  : SERVICE_AUTO_START;
+            install.description = api->getPropertyUCString(cx, config, "description", kEmpty);
+            install.restartDelay = kx4FieldInt32(api, cx, config, "onErrorRestartDelay", -1);
+        }
+    }
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
+
     switch (command) {
     case Command::controlRegister:
         controlRegister(cx, name);
@@ -288,49 +303,37 @@ JSBool systemControlService(JSContext *cx, JSObject *, uintN argc, jsval *argv, 
         break;
     }
 
-    // The SCM first, as the classic host did: without it nothing is read.
-    intN depth = api->suspendRequest(cx);
-    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    api->resumeRequest(cx, depth);
-    if (!scm) {
+    // The SCM first, as the classic host did: a process without the right
+    // to open it learns so even for an install without a command line.
+    bool opened, ok = false;
+    {
+        Kx4HeapReleased released(api, cx);
+        SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        opened = scm != nullptr;
+        if (opened && command == Command::install && !install.commandLine) {
+            CloseServiceHandle(scm);
+        } else if (opened) {
+            switch (command) {
+            case Command::install:
+                ok = installService(scm, install);
+                break;
+            case Command::uninstall:
+                ok = uninstallService(scm, name);
+                break;
+            case Command::start:
+                ok = startService(scm, name);
+                break;
+            default:
+                ok = stopService(scm, name);
+                break;
+            }
+        }
+    }
+    if (!opened) {
         api->reportError(cx, "Unable to open Service Control Manager");
         return JS_FALSE;
     }
-
-    InstallConfig install = {};
-    if (command == Command::install) {
-        install.commandLine = api->getPropertyUCString(cx, config, "commandLine", nullptr);
-        if (!install.commandLine) {
-            CloseServiceHandle(scm);
-            return JS_TRUE;  // nothing to install: undefined
-        }
-        install.name = name;
-        install.displayName = api->getPropertyUCString(cx, config, "displayName", kEmpty);
-        int32_t interactive = kx4FieldInt32(api, cx, config, "interactive", 0);
-        install.serviceType = SERVICE_WIN32_OWN_PROCESS | (static_cast<DWORD>(interactive) << 8);
-        install.startType = kx4FieldInt32(api, cx, config, "manualStart", 0) ? SERVICE_DEMAND_START
-                                                                              : SERVICE_AUTO_START;
-        install.description = api->getPropertyUCString(cx, config, "description", kEmpty);
-        install.restartDelay = kx4FieldInt32(api, cx, config, "onErrorRestartDelay", -1);
-    }
-
-    depth = api->suspendRequest(cx);
-    bool ok;
-    switch (command) {
-    case Command::install:
-        ok = installService(scm, install);
-        break;
-    case Command::uninstall:
-        ok = uninstallService(scm, name);
-        break;
-    case Command::start:
-        ok = startService(scm, name);
-        break;
-    default:
-        ok = stopService(scm, name);
-        break;
-    }
-    api->resumeRequest(cx, depth);
+    if (command == Command::install && !install.commandLine) return JS_TRUE;  // nothing to install: undefined
     *rval = BOOLEAN_TO_JSVAL(ok);
     return JS_TRUE;
 }

@@ -1,3 +1,6 @@
+#include <stdio.h>
+
+#include "engine.h"
 #include "system_object.h"
 
 namespace kx4 {
@@ -37,6 +40,13 @@ static const JSFunctionSpec kSystemFunctions[] = {
     JS_FS("enumProcesses", systemEnumProcesses, 0),
     JS_FS_END,
 };
+
+void callSystemControl(const char *event, ControlTextEnd end) {
+    char text[256];
+    snprintf(text, sizeof text, "if(System.control) System.control('%s')%s", event,
+             end == kControlStatement ? ";" : "");
+    evaluateOnNewContext("System", text);
+}
 
 JSBool defineSystemObject(JSContext *cx, HostApi *api) {
     systemApi = api;

@@ -12,6 +12,17 @@ extern HostApi *systemApi;
 // Defines System on the global object of cx.
 JSBool defineSystemObject(JSContext *cx, HostApi *api);
 
+// How the text that calls System.control ends: the console's text is an
+// expression, the service's a statement (each as it always was).
+enum ControlTextEnd { kControlExpression, kControlStatement };
+
+// Evaluates "if(System.control) System.control('<event>')" (with ";" for a
+// statement) under the file name "System", on a context made for it on this
+// thread: console events and the service manager call from threads of
+// their own while script may run on the main context. Errors go to the
+// reporter.
+void callSystemControl(const char *event, ControlTextEnd end);
+
 // Natives, by the file that holds them.
 // basics.cpp
 JSBool systemEvaluate(JSContext *, JSObject *, uintN, jsval *, jsval *);

@@ -84,6 +84,21 @@ System.createThread('releaseWhenStarted()');
 checkEq(System.exec(gate.command, undefined, true), true, 'exec with wait returns true');
 check(exists(gate.done), 'another script thread ran while exec waited for the child');
 
+// Waits release the heap: a script thread that ticks every 20 ms goes on
+// while the main thread waits (a second at least each time).
+ticker = {ticks: 0, stop: false};
+System.createThread('while (!ticker.stop) { System.sleep(20); ticker.ticks++; }');
+[
+    ['exec with wait', function () { System.exec(probe + ' write "' + scratchPath('ticks') + '" 1000', undefined, true); }],
+    ['sleep', function () { System.sleep(1000); }],
+].forEach(function (c) {
+    var before = ticker.ticks, start = Date.now();
+    c[1]();
+    var ticks = ticker.ticks - before;
+    check(ticks >= 10, c[0] + ': the ticking thread went on (' + ticks + ' ticks in ' + (Date.now() - start) + ' ms)');
+});
+ticker.stop = true;
+
 // The exit code is not looked at.
 checkEq(System.exec(probe + ' no-such-mode', undefined, true), true, 'a child that ends with code 2 still gives true');
 
@@ -128,6 +143,23 @@ check(exists(out), 'the quoted argument reaches the child whole');
     checkEq(System.exec(c[1], c[2], true), false, 'exec of ' + c[0] + ' gives false');
     checkEq(System.exec(c[1], c[2]), false, 'exec of ' + c[0] + ' without wait gives false');
 });
+
+// A throwing argument: that error, and nothing started. Gone on with NaN or
+// "" in place of the value, each of these would have run the probe.
+var thrownTag = 'argument failed';
+var notWritten = scratchPath('not-written');
+var writer = probe + ' write "' + notWritten + '"';
+[
+    ['command', [thrower(thrownTag), undefined, 1]],
+    ['directory', [writer, thrower(thrownTag), 1]],
+    ['wait', [writer, undefined, thrower(thrownTag)]],
+    ['silent', [writer, undefined, 1, thrower(thrownTag)]],
+    ['useExecV', [writer, undefined, 1, 1, thrower(thrownTag)]],
+].forEach(function (c) {
+    checkThrows(function () { System.exec.apply(System, c[1]); }, thrownTag, 'exec with a throwing ' + c[0]);
+});
+System.sleep(1000);
+check(!exists(notWritten), 'the failed exec calls started nothing');
 
 // ---- enumProcesses ------------------------------------------------------------------
 
@@ -215,6 +247,14 @@ System.createLink({command: probePath, link: link, params: 'old'});
 System.createLink({command: probePath, link: link, description: 'new'});
 checkEq(readBack(link), linkOf({path: probePath, description: 'new', runas: '0'}), 'a link written again is replaced');
 
+// A throwing field: that error, and no link written.
+var unwritten = scratchPath('thrown.lnk');
+throwingRecords({command: probePath, params: 'p', link: unwritten, description: 'd', iconPath: 'C:\\i.ico',
+                 iconIndex: 1, runas: 1}, thrownTag).forEach(function (c) {
+    checkThrows(function () { System.createLink(c[1]); }, thrownTag, 'createLink: ' + c[0]);
+});
+check(!exists(unwritten), 'the failed createLink calls wrote no link');
+
 // Failures are not reported.
 var noFolder = scratch + '\\missing\\x.lnk';
 checkEq(checkNoThrow(function () { return System.createLink({command: probePath, link: noFolder}); },
@@ -252,6 +292,14 @@ checkEq(System.exec(probe + ' assoc .kx4ptest kx4ptest.file open runas', undefin
     check(waitFor(function () { return exists(verbFile); }), 'open with ' + c[0] + ' uses the verb ' + show(c[2]));
     if (exists(verbFile)) checkEq(text(verbFile), c[3], 'open with ' + c[0] + ' passes ' + show(c[3]));
 });
+// A throwing argument: that error, and nothing opened (gone on, the
+// document would have been opened without parameters).
+var unopened = scratchPath('unopened.kx4ptest');
+touch(unopened);
+checkThrows(function () { System.open(unopened, thrower(thrownTag)); }, thrownTag, 'open with throwing params');
+checkThrows(function () { System.open(thrower(thrownTag), 'x'); }, thrownTag, 'open with a throwing file');
+System.sleep(1500);
+check(!exists(unopened + '.open'), 'the failed open calls opened nothing');
 // A program is started with its parameters.
 var started = scratchPath('opened');
 checkEq(System.open(probePath, 'verb program "' + started + '" a b'), true, 'open of a program gives true');

@@ -254,7 +254,41 @@ function rootNames() {
     checkEq(get(HKCU, id, 'which', 'gone'), 'gone', 'delRegistry with a surrounded root name');
 }
 
+// A field whose getter or conversion throws makes the call throw that error
+// and touch nothing. Gone on with "" in its place, a throwing path would
+// have written or deleted at the root of HKEY_CURRENT_USER, a throwing key
+// would have deleted the whole key, a throwing value stored "".
+var markerName = id + '-marker';
+function throwingFields() {
+    var path = base + '\\throwing';
+    var tag = 'field failed';
+    function state() {
+        return [get(HKCU, path, markerName, 'none'), get(HKCU, '', markerName, 'none'),
+                get(HKCU, path, '', 'none'), get(HKLM, path, markerName, 'none'),
+                System.enumRegistry({root: HKCU, path: base}).indexOf('throwing') >= 0];
+    }
+    set(HKCU, path, markerName, 'before');
+    set(HKCU, '', markerName, 'at the root');
+    var before = state();
+    checkEq(before, ['before', 'at the root', 'none', 'none', true], 'the markers are in place');
+    throwingRecords({root: HKCU, path: path, key: markerName, value: 'written'}, tag).forEach(function (c) {
+        checkThrows(function () { System.setRegistry(c[1]); }, tag, 'setRegistry: ' + c[0]);
+    });
+    checkEq(state(), before, 'the failed setRegistry calls wrote nothing');
+    throwingRecords({root: HKCU, path: path, key: markerName}, tag).forEach(function (c) {
+        checkThrows(function () { System.delRegistry(c[1]); }, tag, 'delRegistry: ' + c[0]);
+    });
+    checkEq(state(), before, 'the failed delRegistry calls deleted nothing');
+    throwingRecords({root: HKCU, path: path, key: markerName, def: 'd'}, tag).forEach(function (c) {
+        checkThrows(function () { System.getRegistry(c[1]); }, tag, 'getRegistry: ' + c[0]);
+    });
+    throwingRecords({root: HKCU, path: path}, tag).forEach(function (c) {
+        checkThrows(function () { System.enumRegistry(c[1]); }, tag, 'enumRegistry: ' + c[0]);
+    });
+}
+
 function cleanUp() {
+    System.delRegistry({root: HKCU, path: '', key: markerName});
     removeTree(HKCU, base);
     removeTree(HKLM, base);
     roots.forEach(function (root) { removeTree(root, id); });
@@ -268,6 +302,7 @@ try {
     enumeration();
     deletion();
     rootNames();
+    throwingFields();
 } finally {
     cleanUp();
 }

@@ -39,6 +39,45 @@ thread("threadText = ['\u00e9\u00ff', '\u20ac'];");
 check(waitFor(function () { return threadText !== undefined; }), 'the thread with high characters ran');
 checkEq(threadText, ['\u00e9\u00ff', '\u00ac'], 'the thread text crossed as 8-bit text');
 
+// ---- A function runs as it is --------------------------------------------------------
+
+// The function itself is called on the new thread, closures and all (its
+// text would only declare a function, and the engine keeps none anyway).
+// Anything else is converted to program text, as before.
+(function () {
+    var local = {calls: 0};
+    functionThread = {};
+    var cases = [
+        ['a closure', function () { local.calls++; functionThread.closure = local; }, 'closure', local],
+        ['a bound function', function (v) { functionThread.bound = v; }.bind(null, 'bound value'), 'bound',
+         'bound value'],
+        ['a function with properties', (function () {
+            var f = function () { functionThread.own = f.tag; };
+            f.tag = 'own property';
+            return f;
+        })(), 'own', 'own property'],
+        ['an object with a toString', {toString: function () { return 'functionThread.text = "as text"'; }}, 'text',
+         'as text'],
+        ['an array', ['functionThread.array = "array text"'], 'array', 'array text'],
+    ];
+    cases.forEach(function (c) {
+        var id = System.createThread(c[1]);
+        check(typeof id == 'number' && id > 0, 'createThread of ' + c[0] + ' gives a thread id');
+        check(waitFor(function () { return c[2] in functionThread; }), 'the thread of ' + c[0] + ' ran');
+        check(functionThread[c[2]] === c[3], 'the thread of ' + c[0] + ' ran it as it is');
+    });
+    checkEq(local.calls, 1, 'the closure ran once');
+    // Nothing stays pinned once the threads have taken their functions.
+    checkEq(Object.keys(__kx4ThreadFunctions), [], 'no function is left pinned');
+    checkEq(Object.keys(this).indexOf('__kx4ThreadFunctions'), -1, 'the pins are no enumerable global');
+})();
+
+// A function that throws ends its thread; the next one runs.
+System.createThread(function () { throw new Error('thrown on a thread'); });
+afterThrow = false;
+System.createThread(function () { afterThrow = true; });
+check(waitFor(function () { return afterThrow; }), 'a thread runs after one whose function threw');
+
 // ---- Two busy threads interleave ------------------------------------------------------
 
 // A spins until it sees B's flag; B counts, sets its flag, then spins until
@@ -136,9 +175,51 @@ System.unlockMutex(abandoned);
 checkEq(probe('abandoned'), 1, 'once the caller unlocks it, others take it');
 System.destroyMutex(abandoned);
 
-// A destroyed handle: waits fail and give 0.
+// ---- Only what createMutex made -------------------------------------------------------
+
+// Numbers that name no live mutex: -1 and -2 (the process and thread
+// pseudo-handles, on which a wait never ends), a destroyed mutex, numbers
+// never given. lockMutex gives 0 at once (no time-out: a wait would hang),
+// unlockMutex and destroyMutex do nothing; the live mutex is untouched.
+live = System.createMutex();
 var gone = System.createMutex();
 System.destroyMutex(gone);
-checkEq(System.lockMutex(gone, 0), 0, 'lockMutex on a destroyed mutex gives 0');
+[-1, -2, 0, gone, live + 1000, live + 0.5, NaN, Infinity, 'x', null, {}].forEach(function (v) {
+    checkEq(System.lockMutex(v), 0, 'lockMutex(' + show(v) + ') gives 0 at once');
+    checkEq(System.unlockMutex(v), undefined, 'unlockMutex(' + show(v) + ') does nothing');
+    checkEq(System.destroyMutex(v), undefined, 'destroyMutex(' + show(v) + ') does nothing');
+});
+checkEq(probe('live'), 1, 'the live mutex still works');
+System.destroyMutex(live);
+
+// A second destroyMutex of the same number closes nothing, not even a
+// mutex made since (whose platform handle may reuse the first one's value).
+var first = System.createMutex();
+System.destroyMutex(first);
+later = System.createMutex();
+check(later !== first, 'a new mutex never gets the number of a destroyed one');
+System.destroyMutex(first);
+checkEq(probe('later'), 1, 'the mutex made since still works after the double destroy');
+System.destroyMutex(later);
+
+// destroyMutex while another thread waits in lockMutex: the waiter waits on
+// a handle of its own, so its wait goes on until the holder ends. The
+// holder cannot unlock a destroyed number, so it leaves the mutex
+// abandoned, and the waiter gets 0 as for any abandoned mutex.
+contested = System.createMutex();
+contest = {held: false, release: false, waiting: false, result: undefined};
+thread('contest.held = System.lockMutex(contested) == 1;' +
+       'while (!contest.release) System.sleep(1);' +
+       'System.unlockMutex(contested);');
+check(waitFor(function () { return contest.held; }), 'the holder took the contested mutex');
+thread('contest.waiting = true; contest.result = System.lockMutex(contested, 20000);');
+check(waitFor(function () { return contest.waiting; }), 'the waiter is waiting');
+System.sleep(100);
+System.destroyMutex(contested);
+System.sleep(300);
+checkEq(contest.result, undefined, 'the wait goes on after destroyMutex');
+contest.release = true;
+check(waitFor(function () { return contest.result !== undefined; }), 'the waiter returned once the holder ended');
+checkEq(contest.result, 0, 'and found the mutex abandoned');
 
 done();

@@ -49,6 +49,23 @@ checkEq(System.controlService('SERVICE_INSTALL', config), undefined, 'install wi
 checkEq(config.reads.indexOf('displayName'), -1, 'install without commandLine reads no further');
 checkEq(System.controlService('SERVICE_UNINSTALL', {serviceName: name}), false, 'install without commandLine installed nothing');
 
+// A throwing command or field: that error, and nothing done. Gone on with
+// "" or a default in its place, an install would have created the service.
+var thrownTag = 'field failed';
+checkThrows(function () { System.controlService(thrower(thrownTag), {serviceName: name}); }, thrownTag,
+            'a throwing command');
+throwingRecords({serviceName: name, commandLine: commandLine, displayName: 'd', description: 'd', interactive: 0,
+                 manualStart: 1, onErrorRestartDelay: 0}, thrownTag).forEach(function (c) {
+    checkThrows(function () { System.controlService('SERVICE_INSTALL', c[1]); }, thrownTag, 'SERVICE_INSTALL: ' + c[0]);
+});
+['SERVICE_START', 'SERVICE_STOP', 'SERVICE_UNINSTALL', 'CONTROL_REGISTER', 'CONTROL_START', 'CONTROL_STOP'].forEach(
+    function (command) {
+        throwingRecords({serviceName: name}, thrownTag).forEach(function (c) {
+            checkThrows(function () { System.controlService(command, c[1]); }, thrownTag, command + ': ' + c[0]);
+        });
+    });
+checkEq(System.controlService('SERVICE_UNINSTALL', {serviceName: name}), false, 'the failed installs installed nothing');
+
 // A service that does not exist.
 [
     ['SERVICE_STOP', true],  // nothing to stop

@@ -165,7 +165,10 @@ def lifecycle(r):
         r.fail('the service process did not end after its fault')
     with open(os.path.join(r.dir, 'events-%s.txt' % name)) as f:
         events = f.read().splitlines()
-    r.check_eq(events[-1:], ['faulting'], 'last event before the fault')
+    # The main loop may still log its end while the fault's module loads
+    # (loadModule lets other threads run): the fault came, and nothing ran
+    # on after it on the faulting thread.
+    r.check_eq(['faulting' in events, 'fault returned' in events], [True, False], 'the fault after the stop')
     r.check_eq(r.crash_logs(), [], 'crash logs after the stop')
     r.check_eq(r.probe('state', name), ['state 1 accepts 0x0'], 'state after the stop')
     if not r.step('uninstall'):
@@ -216,20 +219,19 @@ def stop_budget(r):
 
 
 def crash_log(r):
-    """The crash log is written until CONTROL_STOP turns it off."""
-    rc, _ = r.wine(r.exe, 'fault')
-    r.check_eq(rc, 1, 'exit code of a fault')
-    logs = r.crash_logs()
-    r.check_eq(len(logs), 1, 'crash logs after a fault')
-    for log in logs:
-        with open(log, 'rb') as f:
-            first = f.readline()
-        if not re.match(rb"Core exception \(0xC0000005\) in '", first):
-            r.fail('crash log starts with %r' % first)
-        os.remove(log)
-    rc, _ = r.wine(r.exe, 'fault-after-stop')
-    r.check_eq(rc, 1, 'exit code of a fault after CONTROL_STOP')
-    r.check_eq(r.crash_logs(), [], 'crash logs after CONTROL_STOP and a fault')
+    """The crash log is written on a fault, also after a CONTROL_STOP outside
+    a service: only a service's real stop turns it off (see lifecycle)."""
+    for role in ('fault', 'fault-after-stop'):
+        rc, _ = r.wine(r.exe, role)
+        r.check_eq(rc, 1, 'exit code of %s' % role)
+        logs = r.crash_logs()
+        r.check_eq(len(logs), 1, 'crash logs after %s' % role)
+        for log in logs:
+            with open(log, 'rb') as f:
+                first = f.readline()
+            if not re.match(rb"Core exception \(0xC0000005\) in '", first):
+                r.fail('crash log starts with %r' % first)
+            os.remove(log)
 
 
 def docs_example(r):

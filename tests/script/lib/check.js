@@ -105,6 +105,30 @@ function waitFor(cond, limitMs) {
     return true;
 }
 
+// A value whose conversion throws Error(tag), as text (toString) and as a
+// number (valueOf).
+function thrower(tag) {
+    function fail() { throw new Error(tag); }
+    return {toString: fail, valueOf: fail};
+}
+
+// The record `fields` once for each of its fields that a native reads, with
+// that field made to throw Error(tag): as a thrower value and as a getter.
+// Gives [description, record, field] triples.
+function throwingRecords(fields, tag) {
+    var records = [];
+    Object.keys(fields).forEach(function (name) {
+        var withValue = {}, withGetter = {};
+        Object.keys(fields).forEach(function (k) { withValue[k] = withGetter[k] = fields[k]; });
+        withValue[name] = thrower(tag);
+        delete withGetter[name];
+        Object.defineProperty(withGetter, name, {get: function () { throw new Error(tag); }, enumerable: true});
+        records.push([name + ' converts with a throw', withValue, name]);
+        records.push([name + ' getter throws', withGetter, name]);
+    });
+    return records;
+}
+
 function done() {
     var total = checkResults.passed + checkResults.failed;
     if (total == 0) fail('done', 'nothing was checked');

@@ -4,7 +4,7 @@
 //
 //   app.exe service <name> [variant]   run as the service <name>
 //   app.exe fault                      access violation at once
-//   app.exe fault-after-stop           CONTROL_STOP first, then the fault
+//   app.exe fault-after-stop           CONTROL_STOP outside a service, then the fault
 //
 // Variants of the service:
 //   (none)         the ordinary service: a main loop until it is stopped

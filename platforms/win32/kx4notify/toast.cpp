@@ -2,7 +2,6 @@
  * title and the text, shown through a notifier for our identity. Each
  * step runs only when the one before succeeded; references are released
  * in reverse order of their making as the function returns. */
-#include <new>
 #include <windows.h>
 #include <roapi.h>
 #include <strsafe.h>
@@ -129,7 +128,7 @@ HRESULT showToast(const ToastRequest &request) {
     hr = factory->CreateToastNotification(document.get(), toast.out());
     if (FAILED(hr)) return hr;
 
-    Ref<ToastEventHandler> handler(new (std::nothrow) ToastEventHandler(request.mainWindow, request.statusWindow));
+    Ref<ToastEventHandler> handler(ToastEventHandler::create(request.mainWindow, request.statusWindow));
     if (!handler.get()) return E_OUTOFMEMORY;
     // The tokens are not kept: the handlers stay for the toast's lifetime.
     EventRegistrationToken token;

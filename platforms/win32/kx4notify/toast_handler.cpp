@@ -1,4 +1,11 @@
+#include <new>
+
 #include "toast_handler.h"
+
+ToastEventHandler *ToastEventHandler::create(HWND mainWindow, HWND statusWindow) {
+    void *memory = HeapAlloc(GetProcessHeap(), 0, sizeof(ToastEventHandler));
+    return memory ? new (memory) ToastEventHandler(mainWindow, statusWindow) : nullptr;
+}
 
 ToastEventHandler::ToastEventHandler(HWND mainWindow, HWND statusWindow)
     : references(1), mainWindow(mainWindow), statusWindow(statusWindow) {}
@@ -23,7 +30,10 @@ ULONG STDMETHODCALLTYPE ToastEventHandler::AddRef() { return InterlockedIncremen
 
 ULONG STDMETHODCALLTYPE ToastEventHandler::Release() {
     LONG left = InterlockedDecrement(&references);
-    if (left == 0) delete this;
+    if (left == 0) {
+        this->~ToastEventHandler();
+        HeapFree(GetProcessHeap(), 0, this);
+    }
     return left;
 }
 

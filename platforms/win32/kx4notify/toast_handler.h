@@ -16,8 +16,10 @@ class ToastEventHandler final : public IToastActivatedHandler,
                                 public IToastDismissedHandler,
                                 public IToastFailedHandler {
 public:
-    /* Starts with one reference, the creator's. */
-    ToastEventHandler(HWND mainWindow, HWND statusWindow);
+    /* A new handler with one reference, the creator's; null when memory
+     * is short. It lives on the process heap: the program uses no C++
+     * runtime, which keeps its start as short as possible. */
+    static ToastEventHandler *create(HWND mainWindow, HWND statusWindow);
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
@@ -28,6 +30,7 @@ public:
     HRESULT STDMETHODCALLTYPE Invoke(IToastNotification *sender, IToastFailedEventArgs *args) override;
 
 private:
+    ToastEventHandler(HWND mainWindow, HWND statusWindow);
     ~ToastEventHandler() = default;
     HRESULT setStatus(const wchar_t *text);
 

@@ -5,7 +5,8 @@
                    --probe kx4notifyprobe.exe --double kx4toastdouble.dll
                    --wine-run tools/wine-run.sh --work DIR SCENARIO
 
-Scenarios: install, arguments, toast, toast_failures, handler.
+Scenarios: install, arguments, toast, toast_failures, handler, docs_example
+(the calling example of docs/notify.md, run by kx4test.exe as printed).
 
 The toast classes are served by kx4toastdouble.dll, registered in the
 prefix for the run; it writes what the program asks of it to the file
@@ -412,7 +413,45 @@ def scenario_handler(r):
                 whole_sequence("C:\\alarm.png", "Title", "Text", handler_lines()))
 
 
+def scenario_docs_example(r):
+    """The two code blocks of "Calling it from an application" in
+    docs/notify.md, run as printed with appFolder set to the build's bin
+    folder: the shortcut is installed and the toast asked for with the
+    quoted title and text intact."""
+    with open(r.a.doc, encoding="utf-8") as f:
+        doc = f.read()
+    section = doc.split("## Calling it from an application", 1)[1].split("\n## ", 1)[0]
+    blocks = [b.split("\n", 1)[1] for b in section.split("```js")[1:]]
+    blocks = [b.split("```", 1)[0] for b in blocks]
+    if len(blocks) != 2:
+        raise Failure("docs/notify.md: %d code blocks in the calling section, want 2" % len(blocks))
+    app_folder = os.path.dirname(os.path.abspath(r.a.exe))
+    script = os.path.join(r.work, "example.js")
+    with open(script, "w", encoding="utf-8") as f:
+        f.write("var appFolder = %s;\n" % json.dumps(win(app_folder)) + "\n".join(blocks))
+
+    appdata, folder = r.start_menu()
+    r.register()
+    link = os.path.join(folder, "Alarm.lnk")
+    existed = os.path.exists(link)
+    if os.path.exists(r.log):
+        os.remove(r.log)
+    rc, out = r.wine(r.a.kx4test, win(script))
+    r.check(rc == 0, "the example runs (exit %d) %s" % (rc, out.strip()))
+    r.check(os.path.exists(link), "the example's shortcut Alarm.lnk exists")
+    if not existed and os.path.exists(link):
+        os.remove(link)
+    # The toast was started without waiting: give it time to finish.
+    deadline = time.time() + 30
+    while time.time() < deadline and "released manager statics" not in r.read_log():
+        time.sleep(0.1)
+    image = win(app_folder) + "\\images\\warning.png"
+    r.check_log("the example's toast arrives with its words intact", r.read_log(),
+                whole_sequence(image, "Power failure", 'Running on battery: "shutdown" in 5 minutes'))
+
+
 SCENARIOS = {
+    "docs_example": scenario_docs_example,
     "install": scenario_install,
     "arguments": scenario_arguments,
     "toast": scenario_toast,
@@ -423,7 +462,7 @@ SCENARIOS = {
 
 def main():
     p = argparse.ArgumentParser()
-    for opt in ("--exe", "--recording", "--probe", "--double", "--wine-run", "--work"):
+    for opt in ("--exe", "--recording", "--probe", "--double", "--wine-run", "--work", "--kx4test", "--doc"):
         p.add_argument(opt, required=True)
     p.add_argument("scenario", choices=sorted(SCENARIOS))
     args = p.parse_args()

@@ -78,11 +78,11 @@ class Run:
             raise Failure("probe %s failed with %d" % (" ".join(argv), rc))
         return dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
 
-    def notify(self, *argv, mode=None, exe=None):
+    def notify(self, *argv, mode=None, exe=None, env=None):
         """Runs kx4notify with a fresh log; returns (exit code, log lines)."""
         if os.path.exists(self.log):
             os.remove(self.log)
-        rc, _ = self.wine(exe or self.a.exe, *argv, mode=mode)
+        rc, _ = self.wine(exe or self.a.exe, *argv, mode=mode, env=env)
         return rc, self.read_log()
 
     def read_log(self):
@@ -244,17 +244,21 @@ def scenario_install(r):
     name = r.link_name("recorded")
     rc, log = r.notify("-install", name, exe=r.a.recording)
     shortcut = appdata + "\\Microsoft\\Windows\\Start Menu\\Programs\\" + name
-    r.check_log("install: shell link created, filled and saved in order (exit %d)" % rc, log, [
-        "CoCreateInstance {00021401-0000-0000-C000-000000000046} context=1 "
-        "iid={000214F9-0000-0000-C000-000000000046} -> " + S_OK,
-        "SetPath %s -> %s" % (q(win(r.a.recording)), S_OK),
-        "SetArguments \"\" -> " + S_OK,
-        "SetValue {9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3} 5 vt=31 %s -> %s" % (q(APP_ID), S_OK),
-        "Commit -> " + S_OK,
-        "Save %s remember=1 -> %s" % (q(shortcut), S_OK),
-    ])
+    r.check_log("install: runtime started multithreaded, shell link created, filled and saved in order"
+                " (exit %d)" % rc, log, [
+                    "RoInitialize 1 -> " + S_OK,
+                    "CoCreateInstance {00021401-0000-0000-C000-000000000046} context=1 "
+                    "iid={000214F9-0000-0000-C000-000000000046} -> " + S_OK,
+                    "SetPath %s -> %s" % (q(win(r.a.recording)), S_OK),
+                    "SetArguments \"\" -> " + S_OK,
+                    "SetValue {9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3} 5 vt=31 %s -> %s" % (q(APP_ID), S_OK),
+                    "Commit -> " + S_OK,
+                    "Save %s remember=1 -> %s" % (q(shortcut), S_OK),
+                    "RoUninitialize",
+                ])
     rc, log = r.notify("-install", name, exe=r.a.recording)
-    r.check(rc == 1 and log == [], "install again: no shell link is even created (%s)" % log)
+    r.check(rc == 1 and log == ["RoInitialize 1 -> " + S_OK, "RoUninitialize"],
+            "install again: no shell link is even created (%s)" % log)
 
     # Forms that do not install.
     for argv, why in [(["-Install"], "another letter case"), (["-INSTALL"], "capitals"),
@@ -311,6 +315,18 @@ def scenario_arguments(r):
         r.check(rc == 1 and log == [], "%d argument(s) %s: nothing happens, exit 1 (exit %d, log %s)"
                 % (len(argv) + 1, argv, rc, log))
     r.check(sorted(os.listdir(folder)) == before, "no shortcut created")
+    # Through the recording build: a runtime that does not start means
+    # exit code 0 and nothing done (not even RoUninitialize); a command
+    # line that cannot be split means exit code 1 and nothing done.
+    name = r.link_name("fault")
+    for fault, want_rc, want_log in [
+            ("RoInitialize", 0, ["RoInitialize 1 -> failed on purpose"]),
+            ("CommandLineToArgvW", 1, ["RoInitialize 1 -> " + S_OK, "CommandLineToArgvW -> failed on purpose",
+                                       "RoUninitialize"])]:
+        for argv in (["-install", name], ["C:\\alarm.png", "Title", "Text"]):
+            rc, log = r.notify(*argv, exe=r.a.recording, env={"KX4_NOTIFY_FAULT": fault})
+            r.check(rc == want_rc and log == want_log and not os.path.exists(os.path.join(folder, name)),
+                    "%s fails, %s: exit %d, nothing done (exit %d, log %s)" % (fault, argv[0], want_rc, rc, log))
     # Quoted arguments with spaces are split as the shell splits them.
     rc, log = r.notify("a b", "c d", "e f")
     r.check_log("three quoted arguments with spaces make one toast", log, whole_sequence("a b", "c d", "e f"))

@@ -1,26 +1,42 @@
 /* Linked into kx4notify_recording.exe: kx4notify's own objects plus this
- * file. Wine's shell link accepts IPropertyStore::SetValue and Commit but
+ * file, which records what wine cannot show and fails what wine never
+ * fails.
+ *
+ * The shell link. Wine's shell link accepts IPropertyStore::SetValue and Commit but
  * stores nothing (its property store is a stub, and no property block is
  * written into the .lnk file), so the identity cannot be read back from the
  * shortcut. This recorder watches the calls instead: before wWinMain runs
  * it points the program's import of CoCreateInstance at a wrapper that
  * creates the real shell link and replaces a few of its methods with
  * recorders that log the call and then pass it on. The shortcut file is
- * still written by wine's shell link. */
+ * still written by wine's shell link.
+ *
+ * The runtime. RoUninitialize is logged; KX4_NOTIFY_FAULT makes one call
+ * fail as a system could: "RoInitialize" (answers RPC_E_CHANGED_MODE, as
+ * for a thread already in another apartment) or "CommandLineToArgvW"
+ * (answers null). */
 #include <windows.h>
 #include <objbase.h>
+#include <roapi.h>
+#include <shellapi.h>
 #include <propsys.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 
 #include "test_log.h"
 
+typedef HRESULT(WINAPI *RoInitializeFn)(RO_INIT_TYPE);
+typedef void(WINAPI *RoUninitializeFn)();
+typedef LPWSTR *(WINAPI *CommandLineToArgvWFn)(LPCWSTR, int *);
 typedef HRESULT(WINAPI *CoCreateInstanceFn)(REFCLSID, IUnknown *, DWORD, REFIID, void **);
 typedef HRESULT(STDMETHODCALLTYPE *SetStringFn)(void *, LPCWSTR);
 typedef HRESULT(STDMETHODCALLTYPE *SetValueFn)(void *, REFPROPERTYKEY, REFPROPVARIANT);
 typedef HRESULT(STDMETHODCALLTYPE *CommitFn)(void *);
 typedef HRESULT(STDMETHODCALLTYPE *SaveFn)(void *, LPCOLESTR, BOOL);
 
+static RoInitializeFn realRoInitialize;
+static RoUninitializeFn realRoUninitialize;
+static CommandLineToArgvWFn realCommandLineToArgvW;
 static CoCreateInstanceFn realCoCreateInstance;
 static SetStringFn realSetPath, realSetArguments;
 static SetValueFn realSetValue;
@@ -106,12 +122,55 @@ static HRESULT WINAPI recordCoCreateInstance(REFCLSID clsid, IUnknown *outer, DW
     return hr;
 }
 
+static bool fault(const char *name) {
+    char which[64];
+    DWORD n = GetEnvironmentVariableA("KX4_NOTIFY_FAULT", which, sizeof which);
+    return n && n < sizeof which && strcmp(which, name) == 0;
+}
+
+static HRESULT WINAPI recordRoInitialize(RO_INIT_TYPE type) {
+    if (fault("RoInitialize")) {
+        logLine("RoInitialize " + std::to_string(type) + " -> failed on purpose");
+        return RPC_E_CHANGED_MODE;
+    }
+    HRESULT hr = realRoInitialize(type);
+    logLine("RoInitialize " + std::to_string(type) + " -> " + hex(hr));
+    return hr;
+}
+
+static void WINAPI recordRoUninitialize() {
+    logLine("RoUninitialize");
+    realRoUninitialize();
+}
+
+static LPWSTR *WINAPI recordCommandLineToArgvW(LPCWSTR line, int *count) {
+    if (fault("CommandLineToArgvW")) {
+        logLine("CommandLineToArgvW -> failed on purpose");
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return realCommandLineToArgvW(line, count);
+}
+
 namespace {
 struct InstallRecorder {
     InstallRecorder() {
-        if (!hookImport("ole32.dll", "CoCreateInstance", reinterpret_cast<void *>(recordCoCreateInstance),
-                        reinterpret_cast<void **>(&realCoCreateInstance)))
-            logLine("recorder: CoCreateInstance is not imported");
+        const struct {
+            const char *dll, *name;
+            void *hook, **original;
+        } hooks[] = {
+            {"ole32.dll", "CoCreateInstance", reinterpret_cast<void *>(recordCoCreateInstance),
+             reinterpret_cast<void **>(&realCoCreateInstance)},
+            {"api-ms-win-core-winrt-l1-1-0.dll", "RoInitialize", reinterpret_cast<void *>(recordRoInitialize),
+             reinterpret_cast<void **>(&realRoInitialize)},
+            {"api-ms-win-core-winrt-l1-1-0.dll", "RoUninitialize", reinterpret_cast<void *>(recordRoUninitialize),
+             reinterpret_cast<void **>(&realRoUninitialize)},
+            {"shell32.dll", "CommandLineToArgvW", reinterpret_cast<void *>(recordCommandLineToArgvW),
+             reinterpret_cast<void **>(&realCommandLineToArgvW)},
+        };
+        for (const auto &h : hooks)
+            if (!hookImport(h.dll, h.name, h.hook, h.original))
+                logLine(std::string("recorder: ") + h.name + " is not imported");
     }
 } installRecorder;
 }  // namespace

@@ -53,3 +53,6 @@ echo "== compute (kx4 against cscript)"
 
 # The package reader, File.read/File.write and the packaged example.
 START_RUNS=$START_RUNS "$root/bench/package_run.sh" "$build"
+
+# The toast notifier's start-to-exit time.
+START_RUNS=$START_RUNS "$root/bench/notify_run.sh" "$build"

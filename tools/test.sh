@@ -45,16 +45,20 @@ x86_check() {  # name command...
   fi
 }
 x86_imports_only_system() {
-  local dll bad=0
+  local dll bad=0 extra
   for f in build/x86/bin/*.exe build/x86/bin/*.dll; do
+    # The toast notifier alone needs the Windows Runtime (and SHStrDupW).
+    extra=
+    [[ ${f##*/} == kx4notify.exe ]] && extra='|api-ms-win-core-winrt-l1-1-0|api-ms-win-core-winrt-string-l1-1-0|shlwapi'
     dll=$(i686-w64-mingw32-objdump -p "$f" | sed -n 's/.*DLL Name: //p' | grep -viE \
-      '^(kernel32|msvcrt|advapi32|user32|gdi32|ws2_32|shell32|ole32|oleaut32|psapi|crypt32|comctl32|comdlg32|winmm|msimg32|setupapi|pdh)\.dll$' || true)
+      "^(kernel32|msvcrt|advapi32|user32|gdi32|ws2_32|shell32|ole32|oleaut32|psapi|crypt32|comctl32|comdlg32|winmm|msimg32|setupapi|pdh$extra)\\.dll\$" || true)
     [[ -z $dll ]] || { echo "$f imports $dll"; bad=1; }
   done
   return $bad
 }
 x86_check resources python3 platforms/win32/resources/check_resources.py build/x86/bin/kx4.exe
 x86_check imports x86_imports_only_system
+x86_check notify python3 tests/notify/check_static.py build/x86/bin/kx4notify.exe
 
 echo "$passed passed, $failed failed"
 ((failed == 0))

@@ -4,6 +4,7 @@
 #ifndef KX4_FILE_OBJECT_H
 #define KX4_FILE_OBJECT_H
 
+#include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 
@@ -11,23 +12,68 @@
 
 namespace kx4 {
 
-// The private data of every File object.
+extern const Kx4Class fileClass;
+
+// The private data of every File object. The counters are touched only
+// while the heap is held, so the heap lock guards them.
 struct FileRecord {
-    FILE *stream;   // null while closed
-    int32_t pos;    // the stream position last read back after an operation
-    int32_t length; // the file's size when it was opened
-    int64_t mtime;  // its modification time then, seconds since 1970
+    const Kx4Class *kx4Class;  // &fileClass
+    FILE *stream;              // null while closed
+    int32_t pos;               // the stream position last read back after an operation
+    int32_t length;            // the file's size when it was opened
+    int64_t mtime;             // its modification time then, seconds since 1970
+    uint32_t generation;       // counts opens and closes: tells a stream from its successor
+    int32_t users;             // natives using `stream` with the heap released
+    int32_t pins;              // natives holding this record across a heap release (users included)
+    bool orphaned;             // finalized while pinned: the last unpin frees it
 };
+
+// A script string holds at most this many bytes: the heap is 32 MiB.
+const size_t kMaxScriptBytes = 32u << 20;
 
 // The File unit's copy of the host table, set by defineFileClass.
 extern HostApi *fileApi;
 
 JSBool defineFileClass(JSContext *cx, HostApi *api);
 
-// The record of a File object; reports and returns null for other objects.
+// The record of a File object; reports "<method>: not a File object" and
+// returns null for any other object.
 FileRecord *fileRecordOf(JSContext *cx, JSObject *obj, const char *method);
-// Sets record.pos from the stream and defines the pos property.
-void updateFilePosition(JSContext *cx, JSObject *obj, FileRecord *record);
+
+// Keeps a record alive while its native releases the heap: a finalizer
+// that runs meanwhile leaves the freeing to the last pin.
+class RecordPin {
+  public:
+    explicit RecordPin(FileRecord *record) : record_(record) { record_->pins++; }
+    ~RecordPin();
+    RecordPin(const RecordPin &) = delete;
+    RecordPin &operator=(const RecordPin &) = delete;
+
+  private:
+    FileRecord *record_;
+};
+
+// Marks the record's stream in use by this native, for a Kx4HeapReleased
+// block: close and open wait until no native uses it.
+class StreamUse {
+  public:
+    explicit StreamUse(FileRecord *record) : pin_(record), record_(record) { record_->users++; }
+    ~StreamUse() { record_->users--; }
+    StreamUse(const StreamUse &) = delete;
+    StreamUse &operator=(const StreamUse &) = delete;
+
+  private:
+    RecordPin pin_;
+    FileRecord *record_;
+};
+
+// Waits, with the heap released, until no native uses the record's stream.
+// The caller holds a pin.
+void waitUntilUnused(JSContext *cx, FileRecord *record);
+
+// Sets record.pos to a position read back from the stream (-1 marks a
+// position out of range) and defines the pos property.
+void publishFilePosition(JSContext *cx, JSObject *obj, FileRecord *record, long long pos);
 // A string argument's bytes: one per character, low 8 bits.
 const char *contentBytes(JSContext *cx, jsval v, size_t *count);
 

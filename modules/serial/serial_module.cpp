@@ -17,10 +17,18 @@ namespace {
 
 HostApi *api;              // the host's table, kept for the life of the process
 
+const Kx4Class portClass = {"Serial"};
+
 // The private data of a Serial object: the open port, or INVALID_HANDLE_VALUE.
 // From the process heap, so that the finalizer frees it without the engine.
+// The counters are touched only while the heap is held, so the heap lock
+// guards them.
 struct PortRecord {
+    const Kx4Class *kx4Class;  // &portClass
     HANDLE handle;
+    int32_t users;             // natives using `handle` with the heap released
+    int32_t pins;              // natives holding the record across a heap release (users included)
+    bool orphaned;             // finalized while pinned: the last unpin frees it
 };
 
 // Parameter defaults.
@@ -35,23 +43,74 @@ const int64_t kPollsPerByte = 15;
 const int64_t kMinimumPolls = 150;
 const int32_t kMaxReadCount = 0x2000000;
 
+void destroyRecord(PortRecord *rec) {
+    if (rec->handle != INVALID_HANDLE_VALUE) CloseHandle(rec->handle);
+    HeapFree(GetProcessHeap(), 0, rec);
+}
+
+// Keeps a record alive while its native releases the heap.
+class PortPin {
+  public:
+    explicit PortPin(PortRecord *rec) : rec_(rec) { rec_->pins++; }
+    ~PortPin() {
+        if (--rec_->pins == 0 && rec_->orphaned) destroyRecord(rec_);
+    }
+    PortPin(const PortPin &) = delete;
+    PortPin &operator=(const PortPin &) = delete;
+
+  private:
+    PortRecord *rec_;
+};
+
+// Marks the handle in use for a Kx4HeapReleased block: close (and an open
+// of a closed port) wait until no native uses it.
+class PortUse {
+  public:
+    explicit PortUse(PortRecord *rec) : pin_(rec), rec_(rec) { rec_->users++; }
+    ~PortUse() { rec_->users--; }
+    PortUse(const PortUse &) = delete;
+    PortUse &operator=(const PortUse &) = delete;
+
+  private:
+    PortPin pin_;
+    PortRecord *rec_;
+};
+
+// Waits with the heap released until no other native uses the handle. The
+// caller holds a pin.
+void waitUntilUnused(JSContext *cx, PortRecord *rec) {
+    while (rec->users > 0) {
+        Kx4HeapReleased released(api, cx);
+        Sleep(1);
+    }
+}
+
 PortRecord *recordOf(JSContext *cx, JSObject *obj, const char *notInitialized) {
-    PortRecord *rec = static_cast<PortRecord *>(api->getPrivate(cx, obj));
-    if (!rec) api->reportError(cx, "%s", notInitialized);
-    return rec;
+    return static_cast<PortRecord *>(kx4CheckPrivate(api, cx, obj, &portClass, notInitialized));
+}
+
+// What open and set configure, read from the parameter object before the
+// port is looked at.
+struct PortSettings {
+    int32_t bufInSize, bufOutSize, baudRate, byteSize;
+};
+
+PortSettings readSettings(JSContext *cx, JSObject *params) {
+    PortSettings s;
+    s.bufInSize = kx4FieldInt32(api, cx, params, "bufInSize", kDefaultQueueSize);
+    s.bufOutSize = kx4FieldInt32(api, cx, params, "bufOutSize", kDefaultQueueSize);
+    s.baudRate = kx4FieldInt32(api, cx, params, "baudRate", kDefaultBaudRate);
+    s.byteSize = kx4FieldInt32(api, cx, params, "byteSize", kDefaultByteSize);
+    return s;
 }
 
 // Timeouts that make ReadFile return at once with what is queued, the
 // driver's queue sizes, and 8 data bits (or byteSize), no parity, one stop
 // bit and no hardware flow control at the given speed. The driver keeps
 // everything else it had. Failures are not detected: a speed the driver
-// rejects leaves the old one.
-void configurePort(JSContext *cx, HANDLE h, JSObject *params) {
-    int32_t bufInSize = kx4FieldInt32(api, cx, params, "bufInSize", kDefaultQueueSize);
-    int32_t bufOutSize = kx4FieldInt32(api, cx, params, "bufOutSize", kDefaultQueueSize);
-    int32_t baudRate = kx4FieldInt32(api, cx, params, "baudRate", kDefaultBaudRate);
-    int32_t byteSize = kx4FieldInt32(api, cx, params, "byteSize", kDefaultByteSize);
-
+// rejects leaves the old one. Touches no engine: runs with the heap
+// released.
+void configurePort(HANDLE h, const PortSettings &s) {
     COMMTIMEOUTS timeouts;
     ZeroMemory(&timeouts, sizeof timeouts);
     GetCommTimeouts(h, &timeouts);
@@ -59,14 +118,14 @@ void configurePort(JSContext *cx, HANDLE h, JSObject *params) {
     timeouts.ReadTotalTimeoutConstant = 1;
     SetCommTimeouts(h, &timeouts);
 
-    SetupComm(h, static_cast<DWORD>(bufInSize), static_cast<DWORD>(bufOutSize));
+    SetupComm(h, static_cast<DWORD>(s.bufInSize), static_cast<DWORD>(s.bufOutSize));
 
     DCB dcb;
     ZeroMemory(&dcb, sizeof dcb);
     dcb.DCBlength = sizeof dcb;
     GetCommState(h, &dcb);
-    dcb.BaudRate = static_cast<DWORD>(baudRate);
-    dcb.ByteSize = static_cast<BYTE>(byteSize);
+    dcb.BaudRate = static_cast<DWORD>(s.baudRate);
+    dcb.ByteSize = static_cast<BYTE>(s.byteSize);
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
     dcb.fOutxCtsFlow = FALSE;
@@ -75,53 +134,83 @@ void configurePort(JSContext *cx, HANDLE h, JSObject *params) {
     SetCommState(h, &dcb);
 }
 
-// Configures an open port and says so; false when none is open.
-JSBool configureIfOpen(JSContext *cx, JSObject *obj, PortRecord *rec, JSObject *params, bool defineHandle) {
-    if (rec->handle == INVALID_HANDLE_VALUE) return JS_FALSE;
-    configurePort(cx, rec->handle, params);
-    if (defineHandle) {
-        // The handle's 32 significant bits as a signed number, on x64 too.
-        int32_t bits = static_cast<int32_t>(reinterpret_cast<intptr_t>(rec->handle));
-        kx4DefineResultNumber(api, cx, obj, "handle", bits);
-    }
-    return JS_TRUE;
+// Reconfigures an open port; false when none is open.
+bool reconfigure(JSContext *cx, PortRecord *rec, const PortSettings &settings) {
+    if (rec->handle == INVALID_HANDLE_VALUE) return false;
+    PortUse use(rec);
+    HANDLE h = rec->handle;
+    Kx4HeapReleased released(api, cx);
+    configurePort(h, settings);
+    return true;
 }
 
 // ---- Methods ----------------------------------------------------------------
 
 // The parameter object of every method is taken leniently: a primitive
 // (or nothing) counts as an empty object, so every parameter is defaulted.
+// Every field is read before the port is looked at: a getter may open,
+// close or reconfigure this very port, and the method then works on the
+// port as the getter left it.
 
 JSBool serialOpen(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *rval) {
     if (!kx4RequireArgs(api, cx, argc, 1, "Serial.open(<params>)")) return JS_FALSE;
+    JSObject *params = kx4ArgObject(argc, argv, 0);
+    const char *name = api->getPropertyString(cx, params, "port", kDefaultPort);
+    PortSettings settings = readSettings(cx, params);
+    if (kx4ErrorPending(api, cx) || !name) return JS_FALSE;
     PortRecord *rec = recordOf(cx, obj, "Serial.open: Serial not initialized");
     if (!rec) return JS_FALSE;
-    JSObject *params = kx4ArgObject(argc, argv, 0);
+    *rval = JSVAL_FALSE;
+    PortPin pin(rec);
     // An open port is reconfigured, not reopened: `port` is then ignored.
-    if (rec->handle == INVALID_HANDLE_VALUE) {
-        const char *name = api->getPropertyString(cx, params, "port", kDefaultPort);
-        // Exclusive: a port held by this or another process does not open.
-        rec->handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_WRITE_THROUGH, nullptr);
+    // A closed one may be being opened or closed by another thread: that
+    // finishes first.
+    if (rec->handle == INVALID_HANDLE_VALUE) waitUntilUnused(cx, rec);
+    if (rec->handle != INVALID_HANDLE_VALUE) {
+        reconfigure(cx, rec, settings);
+    } else {
+        HANDLE h;
+        {
+            PortUse use(rec);  // other opens and closes wait for this one
+            Kx4HeapReleased released(api, cx);
+            // Exclusive: a port held by this or another process does not open.
+            h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_WRITE_THROUGH, nullptr);
+            if (h != INVALID_HANDLE_VALUE) configurePort(h, settings);
+        }
+        rec->handle = h;
+        if (h == INVALID_HANDLE_VALUE) return JS_TRUE;
     }
-    *rval = BOOLEAN_TO_JSVAL(configureIfOpen(cx, obj, rec, params, true));
+    // The handle's 32 significant bits as a signed number, on x64 too.
+    int32_t bits = static_cast<int32_t>(reinterpret_cast<intptr_t>(rec->handle));
+    kx4DefineResultNumber(api, cx, obj, "handle", bits);
+    *rval = JSVAL_TRUE;
     return JS_TRUE;
 }
 
 JSBool serialSet(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *rval) {
     if (!kx4RequireArgs(api, cx, argc, 1, "Serial.set(<params>)")) return JS_FALSE;
+    PortSettings settings = readSettings(cx, kx4ArgObject(argc, argv, 0));
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
     PortRecord *rec = recordOf(cx, obj, "Serial.set: Serial not initialized");
     if (!rec) return JS_FALSE;
-    *rval = BOOLEAN_TO_JSVAL(configureIfOpen(cx, obj, rec, kx4ArgObject(argc, argv, 0), false));
+    *rval = BOOLEAN_TO_JSVAL(reconfigure(cx, rec, settings));
     return JS_TRUE;
 }
 
 JSBool serialClose(JSContext *cx, JSObject *obj, uintN, jsval *, jsval *) {
     PortRecord *rec = recordOf(cx, obj, "Serial.close: Not initialized");
     if (!rec) return JS_FALSE;
+    PortPin pin(rec);
+    // A read or write under way on another thread finishes first.
+    waitUntilUnused(cx, rec);
     // `handle` keeps its old number: scripts may still log it.
-    if (rec->handle != INVALID_HANDLE_VALUE) CloseHandle(rec->handle);
+    HANDLE h = rec->handle;
+    if (h == INVALID_HANDLE_VALUE) return JS_TRUE;
     rec->handle = INVALID_HANDLE_VALUE;
+    PortUse use(rec);  // an open meanwhile waits for the close
+    Kx4HeapReleased released(api, cx);
+    CloseHandle(h);
     return JS_TRUE;
 }
 
@@ -129,9 +218,10 @@ JSBool serialClose(JSContext *cx, JSObject *obj, uintN, jsval *, jsval *) {
 // left queued for the next read.
 JSBool serialRead(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *rval) {
     if (!kx4RequireArgs(api, cx, argc, 1, "Serial.read(<params>)")) return JS_FALSE;
+    int32_t count = kx4FieldInt32(api, cx, kx4ArgObject(argc, argv, 0), "count", 1);
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
     PortRecord *rec = recordOf(cx, obj, "Serial.read: Serial not initialized");
     if (!rec) return JS_FALSE;
-    int32_t count = kx4FieldInt32(api, cx, kx4ArgObject(argc, argv, 0), "count", 1);
     // Nothing to wait for: no port, or no bytes wanted (a negative count
     // wants none either).
     if (rec->handle == INVALID_HANDLE_VALUE || count <= 0) {
@@ -145,27 +235,27 @@ JSBool serialRead(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *
         *rval = api->newStringN(cx, "", 0);
         return JS_TRUE;
     }
-    HANDLE h = rec->handle;  // the record is not touched while suspended
-
-    intN depth = api->suspendRequest(cx);
-    int64_t budget = count * kPollsPerByte;
-    if (budget < kMinimumPolls) budget = kMinimumPolls;
-    DWORD errors;
-    COMSTAT status;
-    ZeroMemory(&status, sizeof status);
-    ClearCommError(h, &errors, &status);
-    while (status.cbInQue < static_cast<DWORD>(count) && budget > 0) {
-        Sleep(1);
-        budget--;
-        ClearCommError(h, &errors, &status);
-    }
     DWORD got = 0;
-    if (status.cbInQue >= static_cast<DWORD>(count)) {
-        // The timeouts set at open make this return at once with the queue.
-        if (!ReadFile(h, buffer, static_cast<DWORD>(count), &got, nullptr)) got = 0;
+    {
+        PortUse use(rec);
+        HANDLE h = rec->handle;
+        Kx4HeapReleased released(api, cx);
+        int64_t budget = count * kPollsPerByte;
+        if (budget < kMinimumPolls) budget = kMinimumPolls;
+        DWORD errors;
+        COMSTAT status;
+        ZeroMemory(&status, sizeof status);
+        ClearCommError(h, &errors, &status);
+        while (status.cbInQue < static_cast<DWORD>(count) && budget > 0) {
+            Sleep(1);
+            budget--;
+            ClearCommError(h, &errors, &status);
+        }
+        if (status.cbInQue >= static_cast<DWORD>(count)) {
+            // The timeouts set at open make this return at once with the queue.
+            if (!ReadFile(h, buffer, static_cast<DWORD>(count), &got, nullptr)) got = 0;
+        }
     }
-    api->resumeRequest(cx, depth);
-
     *rval = api->newStringN(cx, buffer, got);
     free(buffer);
     return JS_TRUE;
@@ -173,19 +263,21 @@ JSBool serialRead(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *
 
 JSBool serialWrite(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *rval) {
     if (!kx4RequireArgs(api, cx, argc, 1, "Serial.write(<params>)")) return JS_FALSE;
-    PortRecord *rec = recordOf(cx, obj, "Serial.write: Serial not initialized");
-    if (!rec) return JS_FALSE;
     size_t length;
     const char *bytes = kx4FieldBytes(api, cx, kx4ArgObject(argc, argv, 0), "content", &length);
-    HANDLE h = rec->handle;
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
+    PortRecord *rec = recordOf(cx, obj, "Serial.write: Serial not initialized");
+    if (!rec) return JS_FALSE;
     DWORD written = 0;
-    if (h != INVALID_HANDLE_VALUE) {
-        intN depth = api->suspendRequest(cx);
+    if (rec->handle != INVALID_HANDLE_VALUE) {
+        PortUse use(rec);
+        HANDLE h = rec->handle;
+        // The bytes belong to a string this call holds: they stay put.
+        Kx4HeapReleased released(api, cx);
         // A request's reply must not be mixed with older bytes: whatever
         // arrived unread before it is dropped.
         PurgeComm(h, PURGE_RXCLEAR);
         if (!WriteFile(h, bytes, static_cast<DWORD>(length), &written, nullptr)) written = 0;
-        api->resumeRequest(cx, depth);
     }
     *rval = api->newNumber(cx, written);
     return JS_TRUE;
@@ -194,11 +286,12 @@ JSBool serialWrite(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval 
 // ---- Class ------------------------------------------------------------------
 
 JSBool serialConstruct(JSContext *cx, JSObject *obj, uintN, jsval *, jsval *) {
-    PortRecord *rec = static_cast<PortRecord *>(HeapAlloc(GetProcessHeap(), 0, sizeof(PortRecord)));
+    PortRecord *rec = static_cast<PortRecord *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(PortRecord)));
     if (!rec) {
         api->reportError(cx, "Serial: out of memory");
         return JS_FALSE;
     }
+    rec->kx4Class = &portClass;
     rec->handle = INVALID_HANDLE_VALUE;
     if (!api->setPrivate(cx, obj, rec)) {
         HeapFree(GetProcessHeap(), 0, rec);
@@ -208,14 +301,17 @@ JSBool serialConstruct(JSContext *cx, JSObject *obj, uintN, jsval *, jsval *) {
 }
 
 // A port the script forgot to close is closed when its object is collected.
-// The prototype is finalized too, without a record.
+// The prototype is finalized too, without a record; an object of another
+// class keeps its own.
 void serialFinalize(JSContext *cx, JSObject *obj) {
-    PortRecord *rec = static_cast<PortRecord *>(api->getPrivate(cx, obj));
+    PortRecord *rec = static_cast<PortRecord *>(kx4TakeClassPrivate(api, cx, obj, &portClass));
     if (!rec) return;
-    if (rec->handle != INVALID_HANDLE_VALUE) CloseHandle(rec->handle);
-    rec->handle = INVALID_HANDLE_VALUE;
-    api->setPrivate(cx, obj, nullptr);
-    HeapFree(GetProcessHeap(), 0, rec);
+    // A native still holds the record across a heap release: it frees it.
+    if (rec->pins > 0) {
+        rec->orphaned = true;
+        return;
+    }
+    destroyRecord(rec);
 }
 
 const JSFunctionSpec serialMethods[] = {

@@ -254,6 +254,7 @@ checkEq([serial.set({}), serial.read({count: 1}), serial.write({content: 'x'}), 
 // A File keeps its class whatever its prototype.
 writeFile('swapped.bin', 'swapped');
 var swapped = Object.setPrototypeOf(new File('swapped.bin', 'rb'), Serial.prototype);
+checkThrows(function () { swapped.read({count: 1}); }, 'Serial.read: Serial not initialized', 'Serial.read on a File');
 checkEq(File.prototype.read.call(swapped), 'swapped', 'File.read still works on it');
 checkEq(File.prototype.close.call(swapped), true, 'and File.close');
 serial = serialAsFile = swapped = null;

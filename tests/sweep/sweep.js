@@ -1,0 +1,676 @@
+// The bad-input sweep: every native of System, File and Serial called with a
+// matrix of bad values, foreign `this` objects, re-entrant conversions and
+// two threads on one object. Run by sweep.py, which starts kx4test.exe with
+//   KX4_SWEEP_DIR    the scratch folder (Windows path); the only place the
+//                    cases create, change or delete anything
+//   KX4_SWEEP_CASES  "list" (print the case names) or "a-b" / "i,j,k"
+// and tells crashes and hangs from the markers printed here:
+//   @@case <i> <name>      (list mode)
+//   @@begin <i>            before case i runs
+//   @@end <i> ok           no wrong result
+//   @@end <i> wrong <why>  the call acted or answered wrongly
+// A case whose @@end never comes crashed or hung the process.
+
+var SCRATCH = envp.KX4_SWEEP_DIR;
+var SELECT = envp.KX4_SWEEP_CASES || 'list';
+var HERE = this;
+
+// Every native the harness itself needs, kept before any case can delete or
+// replace one.
+var N = {};
+Object.getOwnPropertyNames(System).forEach(function (k) { N[k] = System[k]; });
+var print = N.print;
+var FILE_STATICS = {}, FILE_METHODS = {};
+['compress', 'uncompress', 'status', 'remove', 'setTime', 'createDir', 'changeDir', 'openDir', 'removeDir',
+ 'getCurrentWorkingDir'].forEach(function (k) { FILE_STATICS[k] = File[k]; });
+['open', 'close', 'read', 'write', 'seek', 'initAFS', 'extract'].forEach(function (k) {
+    FILE_METHODS[k] = File.prototype[k];
+});
+var FileProto = File.prototype;
+
+if (!SCRATCH) throw new Error('sweep.js: KX4_SWEEP_DIR is not set');
+FILE_STATICS.changeDir(SCRATCH);
+var haveSerial = N.loadModule('kx4com.dll');
+if (!haveSerial) throw new Error('sweep.js: kx4com.dll did not load');
+var SERIAL_METHODS = {};
+['open', 'set', 'close', 'read', 'write'].forEach(function (k) { SERIAL_METHODS[k] = Serial.prototype[k]; });
+var SerialProto = Serial.prototype, SerialCtor = Serial;
+
+function path(name) { return SCRATCH + '\\' + name; }
+
+// ---- Files of the fixture --------------------------------------------------
+
+var CONTENT = '0123456789';
+// The registry sandbox of this process (batches run side by side): a value
+// that must keep 'orig', and its name, which must never appear at the root.
+var TAG = envp.KX4_SWEEP_TAG || 't';
+var SANDBOX = {root: 'HKEY_CURRENT_USER', path: 'Software\\kx4sweep\\' + TAG, key: 'kx4sweep_' + TAG};
+
+function writeFile(name, text) {
+    var f = new File();
+    FILE_METHODS.open.call(f, path(name), 'wb');
+    FILE_METHODS.write.call(f, text);
+    FILE_METHODS.close.call(f);
+}
+
+function readFile(name) {
+    var f = new File();
+    if (!FILE_METHODS.open.call(f, path(name), 'rb')) return null;
+    var text = FILE_METHODS.read.call(f);
+    FILE_METHODS.close.call(f);
+    return text;
+}
+
+// ---- The bad values ----------------------------------------------------------
+
+// How a native converts an argument or field: to text, to a number, to an
+// object whose fields it reads, or not at all.
+var STR = 'str', NUM = 'num', NONE = 'none';
+
+// The value a conversion's script throws; a call must throw exactly this.
+function Thrown() { this.message = 'thrown by a conversion'; }
+var LONG = new Array(70001).join('x');
+
+// values(cx, base): [name, value, throwsFor] where throwsFor lists the
+// conversions that must end in an exception: 'own' means this case's Thrown
+// object, 'any' any exception. `base` is the valid value of the position,
+// which side-effecting conversions return after their effect.
+function values(cx, base) {
+    var out = [];
+    function add(name, v, str, num) { out.push({name: name, v: v, str: str || null, num: num || null}); }
+    var thrower = function () { throw cx.thrown; };
+    add('undefined', undefined);
+    add('null', null);
+    add('true', true);
+    [0, -1, -2, NaN, Infinity, 2147483647, -2147483648, 1e300].forEach(function (n) { add(String(n), n); });
+    add('""', '');
+    add('long', LONG);
+    add('nul', 'a\u0000b');
+    add('wide', '\u0151\u4e2d\ud800');
+    add('{}', {});
+    add('[]', []);
+    add('[1,2]', [1, 2]);
+    add('function', function () { return 1; });
+    add('symbol', Symbol('s'), 'any', 'any');
+    add('nullproto', Object.create(null), 'any', 'any');
+    add('File', new File());
+    add('Serial', new Serial());
+    add('toString:throws', {toString: thrower, valueOf: thrower}, 'own', 'own');
+    add('valueOf:throws', {valueOf: thrower}, null, 'own');
+    add('getter:throws', new Proxy({}, {get: thrower}), 'own', 'own');
+    // Side effects, then the valid value.
+    cx.effects.forEach(function (e) {
+        add('effect:' + e[0], {
+            valueOf: function () { e[1](); return base; },
+            toString: function () { e[1](); return String(base); }
+        });
+    });
+    return out;
+}
+
+// Side effects of a conversion, for a native working on `target`.
+// The same list for every row, so that case names do not depend on state.
+function effects(cx, again) {
+    var list = [];
+    list.push(['close', function () { cx.close(); }]);
+    list.push(['reopen', function () { cx.reopen(); }]);
+    // The same native on the same object, once, from inside its own conversion.
+    list.push(['reenter', function () {
+        if (cx.reentered) return;
+        cx.reentered = true;
+        try { again(); } catch (e) { /* its own errors are not this case's */ }
+    }]);
+    list.push(['delete', function () {
+        Object.getOwnPropertyNames(System).forEach(function (k) { delete System[k]; });
+        delete File.prototype.read;
+        delete File.prototype.close;
+    }]);
+    list.push(['gc', function () { N.gc(); }]);
+    return list;
+}
+
+// ---- Fixtures ------------------------------------------------------------------
+
+// A fresh context per case: an open File on f.bin holding CONTENT, an open
+// Serial on a plain file standing in for a port (nothing else is available
+// here; every call on it really reaches a handle), the registry sandbox.
+function fixture(cx) {
+    cx.thrown = new Thrown();
+    writeFile('f.bin', CONTENT);
+    // A port file per case: a handle a case leaks keeps its file busy.
+    cx.port = 'port' + cx.index + '.bin';
+    writeFile(cx.port, CONTENT);
+    cx.file = new File(path('f.bin'), 'r+b');
+    cx.serial = new Serial();
+    cx.serialOpen = cx.serial.open({port: path(cx.port)});
+    N.setRegistry({root: SANDBOX.root, path: SANDBOX.path, key: SANDBOX.key, value: 'orig'});
+    N.delRegistry({root: 'HKEY_CURRENT_USER', path: '', key: SANDBOX.key});
+}
+
+// Undoes what a case may have changed in the process: deleted or replaced
+// functions, the current folder, the locale, open objects.
+function restore(cx) {
+    Object.keys(N).forEach(function (k) { System[k] = N[k]; });
+    Object.keys(FILE_METHODS).forEach(function (k) { FileProto[k] = FILE_METHODS[k]; });
+    Object.keys(SERIAL_METHODS).forEach(function (k) { SerialProto[k] = SERIAL_METHODS[k]; });
+    HERE.Serial = SerialCtor;  // loadModule defines the class again
+    FILE_STATICS.changeDir(SCRATCH);
+    try { FILE_METHODS.close.call(cx.file); } catch (e) { /* checked by the case */ }
+    try { SERIAL_METHODS.close.call(cx.serial); } catch (e) { /* likewise */ }
+    cx.file = cx.serial = cx.target = null;
+    N.gc();
+    FILE_STATICS.remove(path(cx.port));
+}
+
+// ---- The table -------------------------------------------------------------------
+//
+// One row per native: how to call it (`call(cx, thisValue, args)`), its
+// arguments (`args`: [conversion, valid value(cx)]), or for a native taking
+// one request object its fields (`fields`: {name: [conversion, valid value]}),
+// the object it works on (`target`), the `this` values to try, and a check
+// that nothing was done when a conversion failed (`unchanged(cx)` gives a
+// text when something was).
+
+function fileUnchanged(cx) {
+    FILE_METHODS.close.call(cx.file);  // its buffered bytes count too
+    var now = readFile('f.bin');
+    return now === CONTENT ? null : 'f.bin now holds ' + JSON.stringify(String(now).slice(0, 40));
+}
+
+function registryUnchanged() {
+    var v = N.getRegistry({root: SANDBOX.root, path: SANDBOX.path, key: SANDBOX.key, def: '<none>'});
+    if (v !== 'orig') return 'the sandbox value is now ' + JSON.stringify(v);
+    var root = N.getRegistry({root: 'HKEY_CURRENT_USER', path: '', key: SANDBOX.key, def: '<none>'});
+    if (root !== '<none>') return 'a value was written at the root of HKCU';
+    return null;
+}
+
+function markerAbsent(name) {
+    return function () {
+        for (var i = 0; i < 20 && !FILE_STATICS.status(path(name)); i++) N.sleep(50);
+        return FILE_STATICS.status(path(name)) ? 'it acted: ' + name + ' was made' : null;
+    };
+}
+
+function sys(name) {
+    return function (cx, self, args) { return N[name].apply(self, args); };
+}
+
+var ROWS = [
+    // Destructive ones first.
+    {name: 'System.setRegistry', call: sys('setRegistry'), record: true,
+     fields: {root: [STR, 'HKEY_CURRENT_USER'], path: [STR, SANDBOX.path], key: [STR, SANDBOX.key],
+              value: [STR, 'new']},
+     // Paths made of plain bad text would create keys all over HKCU.
+     fieldFilter: function (f, val) { return f != 'path' || val.str || typeof val.v == 'string' || val.name.indexOf('effect:') == 0; },
+     pathPrefix: 'Software\\kx4sweep\\', unchanged: registryUnchanged, recordValues: 'throwing'},
+    {name: 'System.delRegistry', call: sys('delRegistry'), record: true,
+     fields: {root: [STR, 'HKEY_CURRENT_USER'], path: [STR, SANDBOX.path], key: [STR, SANDBOX.key]},
+     fieldFilter: function (f, val) { return f != 'path' || val.str || typeof val.v == 'string' || val.name.indexOf('effect:') == 0; },
+     pathPrefix: 'Software\\kx4sweep\\', unchanged: registryUnchanged, recordValues: 'throwing'},
+    {name: 'System.shutdown', call: sys('shutdown'), args: [[STR, '']], onlyThrowing: true},
+    {name: 'System.exec', call: sys('exec'),
+     args: [[STR, 'cmd /c mkdir exec_marker'], [STR, null], [NUM, 1], [NUM, 0], [NUM, 0]],
+     unchanged: markerAbsent('exec_marker')},
+    {name: 'File.remove', call: function (cx, self, args) { return FILE_STATICS.remove.apply(self, args); },
+     args: [[STR, 'victim.txt']], setup: function () { writeFile('victim.txt', 'x'); },
+     unchanged: function () { return readFile('victim.txt') === 'x' ? null : 'victim.txt was removed'; }},
+    {name: 'File#write', method: 'write', cls: 'File', args: [[STR, 'new']], unchanged: fileUnchanged},
+    {name: 'System.exit', call: sys('exit'), args: [[NUM, 0]], onlyThrowing: true},
+    {name: 'System.open', call: sys('open'), args: [[STR, argv[0]], [STR, 'empty.js'], [NONE, undefined]],
+     onlyThrowing: true, setup: function () { writeFile('empty.js', ''); }},
+    {name: 'System.createLink', call: sys('createLink'), record: true,
+     fields: {command: [STR, argv[0]], params: [STR, ''], link: [STR, path('l.lnk')], description: [STR, 'd'],
+              iconPath: [STR, argv[0]], iconIndex: [NUM, 0], runas: [NUM, 0]},
+     setup: function () { FILE_STATICS.remove(path('l.lnk')); },
+     unchanged: function () { return FILE_STATICS.status(path('l.lnk')) ? 'the link was written' : null; }},
+    // Then the rest of System.
+    {name: 'System.getRegistry', call: sys('getRegistry'), record: true,
+     fields: {root: [STR, 'HKEY_CURRENT_USER'], path: [STR, SANDBOX.path], key: [STR, SANDBOX.key],
+              def: [STR, 'd']}},
+    {name: 'System.enumRegistry', call: sys('enumRegistry'), record: true,
+     fields: {root: [STR, 'HKEY_CURRENT_USER'], path: [STR, SANDBOX.path]}},
+    {name: 'System.controlService', call: sys('controlService'),
+     args: [[STR, 'SERVICE_STOP'], [NONE, {serviceName: 'kx4sweep_none'}]]},
+    {name: 'System.controlService', call: sys('controlService'), record: true, recordArg: 1,
+     prefixArgs: ['SERVICE_STOP'], fields: {serviceName: [STR, 'kx4sweep_none']}},
+    {name: 'System.evaluate', call: sys('evaluate'), args: [[STR, 'sweep_eval'], [STR, '1']]},
+    {name: 'System.print', call: sys('print'), args: [[STR, '@@printed']]},
+    {name: 'System.getchar', call: sys('getchar'), args: [[NONE, 0]]},
+    {name: 'System.getInput', call: sys('getInput'), args: [[NONE, 0]]},
+    {name: 'System.createThread', call: sys('createThread'), args: [[STR, 'sweepThreadRan = true']]},
+    // Long sleeps are what sleep is for: only short ones here.
+    {name: 'System.sleep', call: sys('sleep'), args: [[NUM, 1]],
+     skip: function (v) { return typeof v == 'number' && (v < 0 || v > 1000 || v !== v || v === Infinity); }},
+    {name: 'System.createMutex', call: sys('createMutex'), args: [[NONE, 0]]},
+    {name: 'System.lockMutex', call: sys('lockMutex'), args: [[NUM, function (cx) { return cx.mutex; }], [NUM, 0]],
+     setup: function (cx) { cx.mutex = N.createMutex(); }, cleanup: function (cx) { N.destroyMutex(cx.mutex); }},
+    {name: 'System.unlockMutex', call: sys('unlockMutex'), args: [[NUM, function (cx) { return cx.mutex; }]],
+     setup: function (cx) { cx.mutex = N.createMutex(); }, cleanup: function (cx) { N.destroyMutex(cx.mutex); }},
+    {name: 'System.destroyMutex', call: sys('destroyMutex'), args: [[NUM, function (cx) { return cx.mutex; }]],
+     setup: function (cx) { cx.mutex = N.createMutex(); }},
+    {name: 'System.gc', call: sys('gc'), args: [[NONE, 0]]},
+    {name: 'System.loadModule', call: sys('loadModule'), args: [[STR, 'kx4com.dll']]},
+    {name: 'System.getSysName', call: sys('getSysName'), args: [[STR, 'Windows']]},
+    {name: 'System.getLocale', call: sys('getLocale'), args: [[STR, 'C']],
+     cleanup: function () { N.getLocale('C'); }},
+    {name: 'System.getPID', call: sys('getPID'), args: [[NONE, 0]]},
+    {name: 'System.getCPULoad', call: sys('getCPULoad'), args: [[NONE, 0]]},
+    {name: 'System.getAdminRights', call: sys('getAdminRights'), args: [[NONE, 0]]},
+    {name: 'System.enumProcesses', call: sys('enumProcesses'), args: [[NONE, 0]]},
+    // File.
+    {name: 'File#open', method: 'open', cls: 'File', args: [[STR, path('g.bin')], [STR, 'w+b']]},
+    {name: 'File#close', method: 'close', cls: 'File', args: [[NONE, 0]]},
+    {name: 'File#read', method: 'read', cls: 'File', args: [[NUM, 4]]},
+    {name: 'File#seek', method: 'seek', cls: 'File', args: [[NUM, 2]]},
+    {name: 'File#initAFS', method: 'initAFS', cls: 'File', args: [[NONE, 0]]},
+    {name: 'File#extract', method: 'extract', cls: 'File', args: [[STR, 'scripts/autorun.js']]},
+    {name: 'File.compress', call: function (cx, self, args) { return FILE_STATICS.compress.apply(self, args); },
+     args: [[STR, 'abc']]},
+    {name: 'File.uncompress', call: function (cx, self, args) { return FILE_STATICS.uncompress.apply(self, args); },
+     args: [[STR, function () { return FILE_STATICS.compress('abc'); }], [NUM, 3]]},
+    {name: 'File.status', call: function (cx, self, args) { return FILE_STATICS.status.apply(self, args); },
+     args: [[STR, 'f.bin']]},
+    {name: 'File.setTime', call: function (cx, self, args) { return FILE_STATICS.setTime.apply(self, args); },
+     args: [[STR, 'victim.txt'], [NUM, 86400000]], setup: function () { writeFile('victim.txt', 'x'); }},
+    {name: 'File.createDir', call: function (cx, self, args) { return FILE_STATICS.createDir.apply(self, args); },
+     args: [[STR, 'newdir']], cleanup: function () { FILE_STATICS.removeDir(path('newdir')); }},
+    {name: 'File.changeDir', call: function (cx, self, args) { return FILE_STATICS.changeDir.apply(self, args); },
+     args: [[STR, '.']]},
+    {name: 'File.openDir', call: function (cx, self, args) { return FILE_STATICS.openDir.apply(self, args); },
+     args: [[STR, '*']]},
+    {name: 'File.removeDir', call: function (cx, self, args) { return FILE_STATICS.removeDir.apply(self, args); },
+     args: [[STR, 'olddir']], setup: function () { FILE_STATICS.createDir(path('olddir')); },
+     unchanged: function () { return FILE_STATICS.status(path('olddir')) ? null : 'olddir was removed'; }},
+    {name: 'File.getCurrentWorkingDir',
+     call: function (cx, self, args) { return FILE_STATICS.getCurrentWorkingDir.apply(self, args); },
+     args: [[NONE, 0]]},
+    // Serial, on a plain file in place of a port.
+    {name: 'Serial#open', method: 'open', cls: 'Serial', record: true, closedTarget: true,
+     fields: {port: [STR, function (cx) { return path(cx.port); }], baudRate: [NUM, 9600], byteSize: [NUM, 8], bufInSize: [NUM, 1024],
+              bufOutSize: [NUM, 1024]}},
+    {name: 'Serial#set', method: 'set', cls: 'Serial', record: true,
+     fields: {baudRate: [NUM, 9600], byteSize: [NUM, 8], bufInSize: [NUM, 1024], bufOutSize: [NUM, 1024]}},
+    {name: 'Serial#read', method: 'read', cls: 'Serial', record: true, fields: {count: [NUM, 0]}},
+    {name: 'Serial#write', method: 'write', cls: 'Serial', record: true, fields: {content: [STR, 'new']},
+     unchanged: function (cx) {
+         SERIAL_METHODS.close.call(cx.serial);  // the port file is not shared
+         var now = readFile(cx.port);
+         return now === CONTENT ? null : 'port.bin now holds ' + JSON.stringify(String(now).slice(0, 40));
+     }},
+    {name: 'Serial#close', method: 'close', cls: 'Serial', args: [[NONE, 0]]}
+];
+
+// The objects a method is called on instead of its own class's.
+function foreignThis(cls) {
+    var other = cls == 'File' ? function () { return new Serial(); } : function () { return new File(); };
+    var otherProto = cls == 'File' ? SerialProto : FileProto;
+    var ownProto = cls == 'File' ? FileProto : SerialProto;
+    return [
+        ['other class', other],
+        ['other class, open', function (cx) { return cls == 'File' ? cx.serial : cx.file; }],
+        ['other class with this prototype', function () { return Object.setPrototypeOf(other(), ownProto); }],
+        ['own class with the other prototype', function (cx) {
+            return Object.setPrototypeOf(cls == 'File' ? cx.file : cx.serial, otherProto);
+        }],
+        ['plain object', function () { return {}; }],
+        ['Object.create(prototype)', function () { return Object.create(ownProto); }],
+        ['prototype', function () { return ownProto; }],
+        ['other prototype', function () { return otherProto; }],
+        ['undefined', function () { return undefined; }],
+        ['number', function () { return 1; }],
+        ['string', function () { return 's'; }],
+        ['function', function () { return function () {}; }]
+    ];
+}
+
+// ---- Case generation ---------------------------------------------------------------
+
+var CASES = [];
+
+function resolve(cx, v) { return typeof v == 'function' ? v(cx) : v; }
+
+function targetOf(cx, row) {
+    if (row.cls == 'File') return cx.file;
+    if (row.cls == 'Serial') return cx.serial;
+    return null;
+}
+
+// Closing and re-opening the object a native works on (the fixture's File
+// for the natives of System and the File statics).
+function closeFor(cx, row) {
+    return function () {
+        if (row.cls == 'Serial') SERIAL_METHODS.close.call(cx.serial);
+        else FILE_METHODS.close.call(cx.file);
+    };
+}
+
+function reopenFor(cx, row) {
+    return function () {
+        if (row.cls == 'Serial') {
+            SERIAL_METHODS.close.call(cx.serial);
+            SERIAL_METHODS.open.call(cx.serial, {port: path(cx.port)});
+        } else {
+            FILE_METHODS.open.call(cx.file, path('f.bin'), 'r+b');
+        }
+    };
+}
+
+function callRow(cx, row, self, args) {
+    if (row.method) {
+        var m = row.cls == 'File' ? FILE_METHODS[row.method] : SERIAL_METHODS[row.method];
+        return m.apply(self, args);
+    }
+    return row.call(cx, self, args);
+}
+
+// Builds the valid arguments of a row for context cx.
+function validArgs(cx, row) {
+    if (row.record) {
+        var rec = {};
+        Object.keys(row.fields).forEach(function (f) { rec[f] = resolve(cx, row.fields[f][1]); });
+        return (row.prefixArgs || []).concat([rec]);
+    }
+    return row.args.map(function (a) { return resolve(cx, a[1]); });
+}
+
+// A case of row `row`: `vary(cx, args)` changes the valid arguments, and
+// says what the call must do ('own', 'any' or null).
+function addCase(row, label, vary, thisValue) {
+    CASES.push({name: row.name + ' ' + label, row: row, vary: vary, thisValue: thisValue});
+}
+
+function prepare(cx, row) {
+    cx.target = targetOf(cx, row);
+    cx.close = closeFor(cx, row);
+    cx.reopen = reopenFor(cx, row);
+    cx.effects = effects(cx, function () { callRow(cx, row, cx.target || N, validArgs(cx, row)); });
+}
+
+ROWS.forEach(function (row) {
+    // The bad values, generated once with a dummy context to learn their names.
+    var probe = {thrown: null};
+    prepare(probe, row);
+    var names = values(probe, 0);
+    function expectFor(conv, val) { return conv == STR ? val.str : conv == NUM ? val.num : null; }
+    // Natives that must never really act get only values whose conversion throws.
+    function admit(val, conv) {
+        return !row.onlyThrowing || expectFor(conv, val);
+    }
+    if (row.record) {
+        var recordArg = row.prefixArgs ? row.prefixArgs.length : 0;
+        // The request object itself.
+        names.forEach(function (val, i) {
+            var isObject = val.v !== null && (typeof val.v == 'object' || typeof val.v == 'function');
+            // A plain object as the request would fall back to the defaults
+            // (HKEY_LOCAL_MACHINE and its root key): only requests that throw.
+            if (row.recordValues == 'throwing' && isObject && !val.str) return;
+            addCase(row, 'request=' + val.name, function (cx, args) {
+                args[recordArg] = values(cx, args[recordArg])[i].v;
+                return null;
+            });
+        });
+        Object.keys(row.fields).forEach(function (f) {
+            var conv = row.fields[f][0];
+            names.forEach(function (val, i) {
+                if (!admit(val, conv)) return;
+                if (row.fieldFilter && !row.fieldFilter(f, val)) return;
+                addCase(row, f + '=' + val.name, function (cx, args) {
+                    var v = values(cx, args[recordArg][f])[i].v;
+                    if (row.pathPrefix && f == 'path' && typeof v == 'string') v = row.pathPrefix + v;
+                    args[recordArg][f] = v;
+                    return expectFor(conv, val);
+                });
+                // The same value from a getter.
+                if (val.name.indexOf('effect:') == 0 || val.name == 'toString:throws') {
+                    addCase(row, f + '=getter ' + val.name, function (cx, args) {
+                        var rec = args[recordArg], valid = rec[f], got = values(cx, valid)[i];
+                        Object.defineProperty(rec, f, {enumerable: true, get: function () {
+                            return got.str ? got.v.toString() : String(got.v);
+                        }});
+                        return expectFor(STR, val);
+                    });
+                }
+            });
+        });
+    } else {
+        row.args.forEach(function (a, pos) {
+            names.forEach(function (val, i) {
+                if (!admit(val, a[0])) return;
+                if (row.skip && row.skip(val.v)) return;
+                addCase(row, 'arg' + pos + '=' + val.name, function (cx, args) {
+                    args[pos] = values(cx, args[pos])[i].v;
+                    return expectFor(a[0], val);
+                });
+            });
+        });
+    }
+    if (row.method) {
+        foreignThis(row.cls).forEach(function (t) {
+            // A real instance with a swapped prototype is still one of its class.
+            var expect = t[0] == 'own class with the other prototype' ? null : 'any';
+            addCase(row, 'this=' + t[0], function () { return expect; }, t[1]);
+        });
+    }
+});
+
+// ---- Cases beyond the matrix ---------------------------------------------------------
+
+function special(name, run) { CASES.push({name: name, special: run}); }
+
+// Mutex handles: only what createMutex made may be used.
+special('System.lockMutex(-1) pseudo-handle', function () { return N.lockMutex(-1, 0) === 0 ? null : 'not 0'; });
+special('System.lockMutex(-2) pseudo-handle', function () { return N.lockMutex(-2, 0) === 0 ? null : 'not 0'; });
+special('System.lockMutex(-1) without timeout', function () { N.lockMutex(-1); return null; });
+special('System.lockMutex(-2) without timeout', function () { N.lockMutex(-2); return null; });
+special('System.destroyMutex twice, then a File writes', function (cx) {
+    var m = N.createMutex();
+    N.destroyMutex(m);
+    var f = new File(path('w.bin'), 'wb');
+    N.destroyMutex(m);
+    f.write('payload');
+    f.close();
+    return readFile('w.bin') === 'payload' ? null : 'w.bin holds ' + JSON.stringify(readFile('w.bin'));
+});
+special('System.unlockMutex after destroy, then a File writes', function (cx) {
+    var m = N.createMutex();
+    N.destroyMutex(m);
+    var f = new File(path('w.bin'), 'wb');
+    N.unlockMutex(m);
+    N.lockMutex(m, 0);
+    f.write('payload');
+    f.close();
+    return readFile('w.bin') === 'payload' ? null : 'w.bin holds ' + JSON.stringify(readFile('w.bin'));
+});
+
+// A function given to createThread runs on the new thread.
+special('System.createThread(function) runs it', function () {
+    HERE.sweepThreadRan = false;
+    N.createThread(function () { sweepThreadRan = true; });
+    for (var i = 0; i < 200 && !HERE.sweepThreadRan; i++) N.sleep(5);
+    return HERE.sweepThreadRan ? null : 'the function did not run';
+});
+
+// Finalizers and the private-data key.
+special('Duktape.fin is gone', function () { return typeof Duktape.fin == 'undefined' ? null : 'Duktape.fin exists'; });
+special('no finalizer or private key among the keys of File and Serial objects', function (cx) {
+    var found = [];
+    [FileProto, SerialProto, cx.file, cx.serial, File, Serial].forEach(function (o) {
+        var keys = Object.getOwnPropertyNames(o).concat(Object.getOwnPropertySymbols(o));
+        if (typeof Reflect != 'undefined') keys = keys.concat(Reflect.ownKeys(o));
+        keys.forEach(function (k) {
+            var d = Object.getOwnPropertyDescriptor(o, k);
+            var v = d && d.value;
+            if (typeof v == 'pointer' || typeof k == 'symbol') found.push(String(k));
+        });
+    });
+    return found.length ? 'exposed: ' + found.join(', ') : null;
+});
+// Ways a script might make a string that starts with byte 0xFF (a hidden key).
+var FORGES = [
+    ['String.fromCharCode', function (n) { return String.fromCharCode(0xFF) + n; }],
+    ['TextDecoder', function (n) {
+        var b = new Uint8Array(n.length + 1);
+        b[0] = 0xFF;
+        for (var i = 0; i < n.length; i++) b[i + 1] = n.charCodeAt(i);
+        return new TextDecoder().decode(b);
+    }],
+    ['Buffer toString', function (n) {
+        var b = new Buffer(n.length + 1);
+        b[0] = 0xFF;
+        for (var i = 0; i < n.length; i++) b[i + 1] = n.charCodeAt(i);
+        return b.toString();
+    }],
+    ['CBOR text and substring', function (n) {
+        var b = new Uint8Array(n.length + 3);
+        b[0] = 0x78;  // text string, one-byte length
+        b[1] = n.length + 1 + 1;
+        b[2] = 0x61;  // 'a', then 0xFF and the name
+        b[3] = 0xFF;
+        for (var i = 0; i < n.length; i++) b[i + 4] = n.charCodeAt(i);
+        var s = CBOR.decode(b.buffer ? b : b);
+        return s.substring(1);
+    }],
+    ['Duktape.dec jx', function (n) { return Duktape.dec('jx', '"\\xff' + n + '"'); }]
+];
+FORGES.forEach(function (forge) {
+    special('forged hidden key via ' + forge[0], function (cx) {
+        var key;
+        try { key = forge[1]('kx4.private'); } catch (e) { return null; }
+        var f = new File(path('f.bin'), 'rb');
+        var seen = f[key];
+        var found = typeof key == 'symbol' || typeof seen == 'pointer' ?
+            'made a hidden key (' + typeof key + '), the record reads as ' + typeof seen : null;
+        // Plant a pointer there anyway and use the object.
+        try { f[key] = Duktape.Pointer('x'); } catch (e) { /* refused */ }
+        try { FILE_METHODS.read.call(f, 1); } catch (e) { /* an error is fine */ }
+        try { FILE_METHODS.close.call(f); } catch (e) { /* likewise */ }
+        f = null;
+        N.gc();
+        return found;
+    });
+});
+
+// Two script threads on one object: a worker loops on a shared object while
+// the main thread closes and re-opens it. The worker is given text.
+function twoThreads(name, setup, workerText, mainStep) {
+    special('two threads: ' + name, function (cx) {
+        setup(cx);
+        HERE.sweepStop = false;
+        HERE.sweepDone = false;
+        var id = N.createThread('try { while (!sweepStop) { try { ' + workerText +
+                                ' } catch (e) {} } } finally { sweepDone = true; }');
+        if (id == -1) return 'no thread';
+        for (var i = 0; i < 300; i++) mainStep(cx, i);
+        HERE.sweepStop = true;
+        for (var w = 0; w < 400 && !HERE.sweepDone; w++) N.sleep(5);
+        try { HERE.sweepShared.close(); } catch (e) { /* the case's own result counts */ }
+        HERE.sweepShared = null;
+        return HERE.sweepDone ? null : 'the worker did not end';
+    });
+}
+var BIG = new Array(1 << 16).join('0123456789abcdef');
+twoThreads('File read/close', function (cx) {
+    writeFile('big.bin', BIG);
+    HERE.sweepShared = new File(path('big.bin'), 'rb');
+}, 'sweepShared.seek(0); sweepShared.read();', function (cx, i) {
+    FILE_METHODS.close.call(HERE.sweepShared);
+    N.sleep(0);
+    FILE_METHODS.open.call(HERE.sweepShared, path('big.bin'), 'rb');
+});
+twoThreads('File write/close', function (cx) {
+    HERE.sweepShared = new File(path('wt.bin'), 'wb');
+}, 'sweepShared.write("0123456789abcdef0123456789abcdef");', function (cx, i) {
+    FILE_METHODS.close.call(HERE.sweepShared);
+    N.sleep(0);
+    FILE_METHODS.open.call(HERE.sweepShared, path('wt.bin'), 'wb');
+});
+twoThreads('File extract/close', function (cx) {
+    HERE.sweepShared = new File(path('f.bin'), 'rb');
+}, 'sweepShared.initAFS(); sweepShared.extract("x");', function (cx, i) {
+    FILE_METHODS.close.call(HERE.sweepShared);
+    N.sleep(0);
+    FILE_METHODS.open.call(HERE.sweepShared, path('f.bin'), 'rb');
+});
+twoThreads('Serial read/close', function (cx) {
+    writeFile('tport.bin', '');
+    HERE.sweepShared = new Serial();
+    HERE.sweepShared.open({port: path('tport.bin')});
+}, 'sweepShared.read({count: 1});', function (cx, i) {
+    SERIAL_METHODS.close.call(HERE.sweepShared);
+    N.sleep(1);
+    SERIAL_METHODS.open.call(HERE.sweepShared, {port: path('tport.bin')});
+});
+twoThreads('Serial write/close', function (cx) {
+    writeFile('tport.bin', '');
+    HERE.sweepShared = new Serial();
+    HERE.sweepShared.open({port: path('tport.bin')});
+}, 'sweepShared.write({content: "abc"});', function (cx, i) {
+    SERIAL_METHODS.close.call(HERE.sweepShared);
+    N.sleep(0);
+    SERIAL_METHODS.open.call(HERE.sweepShared, {port: path('tport.bin')});
+});
+twoThreads('mutex lock/destroy', function (cx) {
+    HERE.sweepMutex = N.createMutex();
+}, 'if (System.lockMutex(sweepMutex, 1)) System.unlockMutex(sweepMutex);', function (cx, i) {
+    N.destroyMutex(HERE.sweepMutex);
+    HERE.sweepMutex = N.createMutex();
+});
+
+// ---- Running ---------------------------------------------------------------------------
+
+function describe(e) {
+    if (e instanceof Thrown) return 'the conversion\'s exception';
+    try { return e instanceof Error ? e.name + ': ' + e.message : 'thrown ' + String(e); } catch (x) { return '?'; }
+}
+
+function runCase(c, index) {
+    var cx = {index: index};
+    fixture(cx);
+    if (c.special) {
+        try { return c.special(cx); } catch (e) { return 'threw ' + describe(e); }
+        finally { restore(cx); }
+    }
+    var row = c.row;
+    if (row.setup) row.setup(cx);
+    try {
+        FILE_STATICS.removeDir(path('exec_marker'));
+        if (row.closedTarget) SERIAL_METHODS.close.call(cx.serial);
+        prepare(cx, row);
+        var args = validArgs(cx, row);
+        var expect = c.vary(cx, args);
+        var self = c.thisValue ? c.thisValue(cx) : (cx.target || N);
+        var threw = false, error;
+        try { callRow(cx, row, self, args); } catch (e) { threw = true; error = e; }
+        var wrong = null;
+        if (expect == 'own' && (!threw || error !== cx.thrown))
+            wrong = threw ? 'threw ' + describe(error) + ' instead of the conversion\'s exception'
+                          : 'the conversion\'s exception was lost';
+        else if (expect == 'any' && !threw) wrong = 'no exception';
+        if (expect && row.unchanged) {
+            var changed = row.unchanged(cx);
+            if (changed) wrong = (wrong ? wrong + '; ' : '') + changed;
+        }
+        return wrong;
+    } finally {
+        if (row.cleanup) try { row.cleanup(cx); } catch (e) { /* the case's own result counts */ }
+        restore(cx);
+    }
+}
+
+if (SELECT == 'list') {
+    CASES.forEach(function (c, i) { print('@@case ' + i + ' ' + c.name); });
+} else {
+    var chosen = [];
+    SELECT.split(',').forEach(function (part) {
+        var m = /^(\d+)-(\d+)$/.exec(part);
+        if (m) for (var i = +m[1]; i <= +m[2] && i < CASES.length; i++) chosen.push(i);
+        else if (part !== '') chosen.push(+part);
+    });
+    chosen.forEach(function (i) {
+        print('@@begin ' + i);
+        var wrong;
+        try { wrong = runCase(CASES[i], i); } catch (e) { wrong = 'the harness failed: ' + describe(e); }
+        print('@@end ' + i + (wrong ? ' wrong ' + wrong : ' ok'));
+    });
+}

@@ -86,8 +86,18 @@ FileRecord *fileRecordOf(JSContext *cx, JSObject *obj, const char *method) {
     return record;
 }
 
-void waitUntilUnused(JSContext *cx, FileRecord *record) {
-    while (record->users > 0) {
+bool streamReady(JSContext *cx, FileRecord *record) {
+    const uint32_t before = record->changesIssued;
+    while (static_cast<int32_t>(record->changesDone - before) < 0) {
+        Kx4HeapReleased released(api, cx);
+        Sleep(1);
+    }
+    return record->stream != nullptr && !record->orphaned;
+}
+
+StreamChange::StreamChange(JSContext *cx, FileRecord *record) : pin_(record), record_(record) {
+    const uint32_t turn = record_->changesIssued++;
+    while (record_->changesDone != turn || record_->users > 0) {
         Kx4HeapReleased released(api, cx);
         Sleep(1);
     }

@@ -24,6 +24,8 @@ struct FileRecord {
     int64_t mtime;             // its modification time then, seconds since 1970
     uint32_t generation;       // counts opens and closes: tells a stream from its successor
     int32_t users;             // natives using `stream` with the heap released
+    uint32_t changesIssued;    // opens and closes begun: each takes the next number
+    uint32_t changesDone;      // of those, finished (they finish in order)
     int32_t pins;              // natives holding this record across a heap release (users included)
     bool orphaned;             // finalized while pinned: the last unpin frees it
 };
@@ -67,9 +69,31 @@ class StreamUse {
     FileRecord *record_;
 };
 
-// Waits, with the heap released, until no native uses the record's stream.
+// Opens and closes, and the uses of the stream, take turns in the order
+// they came: a use waits for the opens and closes begun before it, and an
+// open or close waits for the uses under way and the opens and closes
+// before it. So neither a thread looping on reads nor one looping on
+// close and open can starve the other.
+
+// Before a native uses the stream: waits, with the heap released, for the
+// opens and closes begun before it, then tells whether the File is open.
 // The caller holds a pin.
-void waitUntilUnused(JSContext *cx, FileRecord *record);
+bool streamReady(JSContext *cx, FileRecord *record);
+
+// An open or close of the record's stream: waits, with the heap released,
+// for its turn and for the uses under way. Inside it the native changes
+// the stream, with a StreamUse around any heap release.
+class StreamChange {
+  public:
+    StreamChange(JSContext *cx, FileRecord *record);
+    ~StreamChange() { record_->changesDone++; }
+    StreamChange(const StreamChange &) = delete;
+    StreamChange &operator=(const StreamChange &) = delete;
+
+  private:
+    RecordPin pin_;
+    FileRecord *record_;
+};
 
 // Sets record.pos to a position read back from the stream (-1 marks a
 // position out of range) and defines the pos property.

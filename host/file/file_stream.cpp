@@ -4,7 +4,8 @@
  * toString or valueOf may close or re-open the very File in use), and
  * waits on the disk with the heap released. While it waits another script
  * thread may call close or open on the same object: the stream stays
- * counted as in use (StreamUse) and those wait until it is free. */
+ * counted as in use (StreamUse) and those wait until it is free; new uses
+ * in turn wait for an open or close that is waiting (StreamChange). */
 #include <share.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -47,8 +48,7 @@ JSBool fileOpen(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *rv
     kx4DefineResult(api, cx, obj, "path", argv[0]);
     kx4DefineResult(api, cx, obj, "mode", argv[1]);
 
-    RecordPin pin(record);
-    waitUntilUnused(cx, record);
+    StreamChange change(cx, record);
     // A stream still open is closed, not leaked.
     FILE *old = record->stream;
     record->stream = nullptr;
@@ -94,10 +94,10 @@ JSBool fileOpen(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *rv
 JSBool fileClose(JSContext *cx, JSObject *obj, uintN, jsval *, jsval *rval) {
     FileRecord *record = fileRecordOf(cx, obj, "File.close");
     if (!record) return JS_FALSE;
-    RecordPin pin(record);
-    waitUntilUnused(cx, record);
+    if (!record->stream) return JS_TRUE;
+    StreamChange change(cx, record);
     FILE *stream = record->stream;
-    if (!stream) return JS_TRUE;
+    if (!stream) return JS_TRUE;  // another thread closed it meanwhile
     record->stream = nullptr;
     record->generation++;
     bool ok;
@@ -125,6 +125,8 @@ JSBool fileRead(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *rv
     if (!counted) n = record->length;
     size_t want = n > 0 ? static_cast<size_t>(n) : 0;
 
+    RecordPin pin(record);
+    if (!streamReady(cx, record)) return JS_TRUE;
     StreamUse use(record);
     FILE *stream = record->stream;
     // Transfer buffers live outside the script heap: a 16 MiB read must not
@@ -167,6 +169,8 @@ JSBool fileWrite(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *r
     if (!record) return JS_FALSE;
     if (!record->stream) return JS_TRUE;
 
+    RecordPin pin(record);
+    if (!streamReady(cx, record)) return JS_TRUE;
     StreamUse use(record);
     FILE *stream = record->stream;
     size_t written;
@@ -191,6 +195,8 @@ JSBool fileSeek(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *) 
     if (!record) return JS_FALSE;
     if (!record->stream) return JS_TRUE;
 
+    RecordPin pin(record);
+    if (!streamReady(cx, record)) return JS_TRUE;
     StreamUse use(record);
     FILE *stream = record->stream;
     long long pos;

@@ -43,7 +43,7 @@ const int64_t kMaxEntry = static_cast<int64_t>(kMaxScriptBytes);
 // when script that ran meanwhile (the directory, an entry's getter) closed
 // or re-opened the File: that is not the stream the package came from.
 bool rewind(JSContext *cx, JSObject *obj, FileRecord *record, uint32_t generation) {
-    if (record->orphaned || record->generation != generation || !record->stream) return false;
+    if (!streamReady(cx, record) || record->generation != generation) return false;
     {
         StreamUse use(record);
         FILE *stream = record->stream;
@@ -78,6 +78,7 @@ JSBool fileInitAFS(JSContext *cx, JSObject *obj, uintN, jsval *, jsval *rval) {
     // The record stays valid to the end; the stream only while it is the
     // one of this generation (the directory and the entries run script).
     RecordPin pin(record);
+    if (!streamReady(cx, record)) return JS_TRUE;
     const uint32_t generation = record->generation;
     PackageTrailer trailer;
     PackageDirectory directory;
@@ -217,6 +218,12 @@ JSBool fileExtract(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval 
         free(content);
         api->reportError(cx, "AFS: cannot allocate memory");
         return JS_FALSE;
+    }
+    RecordPin pin(record);
+    if (!streamReady(cx, record)) {
+        free(compressed);
+        free(content);
+        return JS_TRUE;  // closed by another thread meanwhile
     }
     bool ok;
     {

@@ -21,12 +21,15 @@ const Kx4Class portClass = {"Serial"};
 
 // The private data of a Serial object: the open port, or INVALID_HANDLE_VALUE.
 // From the process heap, so that the finalizer frees it without the engine.
-// The counters are touched only while the heap is held, so the heap lock
-// guards them.
+// The counters change only while the heap is held, so the heap lock
+// guards them; a read polling with the heap released also looks at the
+// change counts (volatile, 32-bit aligned) to give up for a close.
 struct PortRecord {
     const Kx4Class *kx4Class;  // &portClass
     HANDLE handle;
     int32_t users;             // natives using `handle` with the heap released
+    volatile ULONG changesIssued;  // opens and closes begun: each takes the next number
+    volatile ULONG changesDone;    // of those, finished (they finish in order)
     int32_t pins;              // natives holding the record across a heap release (users included)
     bool orphaned;             // finalized while pinned: the last unpin frees it
 };
@@ -76,14 +79,45 @@ class PortUse {
     PortRecord *rec_;
 };
 
-// Waits with the heap released until no other native uses the handle. The
-// caller holds a pin.
-void waitUntilUnused(JSContext *cx, PortRecord *rec) {
-    while (rec->users > 0) {
+// Opens and closes, and the uses of the handle, take turns in the order
+// they came: a use waits for the opens and closes begun before it, and an
+// open or close waits for the uses under way and the opens and closes
+// before it. So neither a thread looping on reads nor one looping on
+// close and open can starve the other.
+
+// Before a native uses the handle: waits, with the heap released, for the
+// opens and closes begun before it, then tells whether the port is open.
+// The caller holds a pin.
+bool portReady(JSContext *cx, PortRecord *rec) {
+    const ULONG before = rec->changesIssued;
+    while (static_cast<LONG>(rec->changesDone - before) < 0) {
         Kx4HeapReleased released(api, cx);
         Sleep(1);
     }
+    return rec->handle != INVALID_HANDLE_VALUE && !rec->orphaned;
 }
+
+// An open or close of the port: waits, with the heap released, for its
+// turn and for the uses under way. Inside it the native changes the
+// handle, with a PortUse around any heap release.
+class PortChange {
+  public:
+    PortChange(JSContext *cx, PortRecord *rec) : pin_(rec), rec_(rec) {
+        const ULONG turn = rec_->changesIssued;
+        rec_->changesIssued = turn + 1;
+        while (rec_->changesDone != turn || rec_->users > 0) {
+            Kx4HeapReleased released(api, cx);
+            Sleep(1);
+        }
+    }
+    ~PortChange() { rec_->changesDone = rec_->changesDone + 1; }
+    PortChange(const PortChange &) = delete;
+    PortChange &operator=(const PortChange &) = delete;
+
+  private:
+    PortPin pin_;
+    PortRecord *rec_;
+};
 
 PortRecord *recordOf(JSContext *cx, JSObject *obj, const char *notInitialized) {
     return static_cast<PortRecord *>(kx4CheckPrivate(api, cx, obj, &portClass, notInitialized));
@@ -137,6 +171,8 @@ void configurePort(HANDLE h, const PortSettings &s) {
 // Reconfigures an open port; false when none is open.
 bool reconfigure(JSContext *cx, PortRecord *rec, const PortSettings &settings) {
     if (rec->handle == INVALID_HANDLE_VALUE) return false;
+    PortPin pin(rec);
+    if (!portReady(cx, rec)) return false;
     PortUse use(rec);
     HANDLE h = rec->handle;
     Kx4HeapReleased released(api, cx);
@@ -163,22 +199,22 @@ JSBool serialOpen(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *
     *rval = JSVAL_FALSE;
     PortPin pin(rec);
     // An open port is reconfigured, not reopened: `port` is then ignored.
-    // A closed one may be being opened or closed by another thread: that
-    // finishes first.
-    if (rec->handle == INVALID_HANDLE_VALUE) waitUntilUnused(cx, rec);
-    if (rec->handle != INVALID_HANDLE_VALUE) {
-        reconfigure(cx, rec, settings);
-    } else {
-        HANDLE h;
+    if (!reconfigure(cx, rec, settings)) {
+        // Closed: open it. Another thread's open or close finishes first,
+        // and may leave it open.
+        PortChange change(cx, rec);
+        HANDLE h = rec->handle;
+        bool opening = h == INVALID_HANDLE_VALUE;
         {
-            PortUse use(rec);  // other opens and closes wait for this one
+            PortUse use(rec);  // another open or close waits for this one
             Kx4HeapReleased released(api, cx);
             // Exclusive: a port held by this or another process does not open.
-            h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_WRITE_THROUGH, nullptr);
+            if (opening)
+                h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_WRITE_THROUGH, nullptr);
             if (h != INVALID_HANDLE_VALUE) configurePort(h, settings);
         }
-        rec->handle = h;
+        if (opening) rec->handle = h;
         if (h == INVALID_HANDLE_VALUE) return JS_TRUE;
     }
     // The handle's 32 significant bits as a signed number, on x64 too.
@@ -201,9 +237,9 @@ JSBool serialSet(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *r
 JSBool serialClose(JSContext *cx, JSObject *obj, uintN, jsval *, jsval *) {
     PortRecord *rec = recordOf(cx, obj, "Serial.close: Not initialized");
     if (!rec) return JS_FALSE;
-    PortPin pin(rec);
+    if (rec->handle == INVALID_HANDLE_VALUE) return JS_TRUE;
     // A read or write under way on another thread finishes first.
-    waitUntilUnused(cx, rec);
+    PortChange change(cx, rec);
     // `handle` keeps its old number: scripts may still log it.
     HANDLE h = rec->handle;
     if (h == INVALID_HANDLE_VALUE) return JS_TRUE;
@@ -236,7 +272,8 @@ JSBool serialRead(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *
         return JS_TRUE;
     }
     DWORD got = 0;
-    {
+    PortPin pin(rec);
+    if (portReady(cx, rec)) {
         PortUse use(rec);
         HANDLE h = rec->handle;
         Kx4HeapReleased released(api, cx);
@@ -246,7 +283,10 @@ JSBool serialRead(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *
         COMSTAT status;
         ZeroMemory(&status, sizeof status);
         ClearCommError(h, &errors, &status);
-        while (status.cbInQue < static_cast<DWORD>(count) && budget > 0) {
+        // An open or close waiting for this read ends the wait: the port
+        // goes away.
+        while (status.cbInQue < static_cast<DWORD>(count) && budget > 0 &&
+               rec->changesIssued == rec->changesDone) {
             Sleep(1);
             budget--;
             ClearCommError(h, &errors, &status);
@@ -269,7 +309,8 @@ JSBool serialWrite(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval 
     PortRecord *rec = recordOf(cx, obj, "Serial.write: Serial not initialized");
     if (!rec) return JS_FALSE;
     DWORD written = 0;
-    if (rec->handle != INVALID_HANDLE_VALUE) {
+    PortPin pin(rec);
+    if (rec->handle != INVALID_HANDLE_VALUE && portReady(cx, rec)) {
         PortUse use(rec);
         HANDLE h = rec->handle;
         // The bytes belong to a string this call holds: they stay put.

@@ -137,7 +137,7 @@ JSBool fileInitAFS(JSContext *cx, JSObject *obj, uintN, jsval *, jsval *rval) {
     int64_t pos = directory.entriesStart;
     const char *problem = nullptr;
     bool failed = false;
-    for (size_t k = 0; k < count && !problem && !failed; k++) {
+    for (size_t k = 0; k < count; k++) {
         jsval e = listed ? api->getPropertyValue(cx, JSVAL_TO_OBJECT(fsd), names[k].c_str()) : entries[k];
         if (kx4ErrorPending(api, cx)) {
             failed = true;  // a getter threw

@@ -168,16 +168,17 @@ void configurePort(HANDLE h, const PortSettings &s) {
     SetCommState(h, &dcb);
 }
 
-// Reconfigures an open port; false when none is open.
-bool reconfigure(JSContext *cx, PortRecord *rec, const PortSettings &settings) {
-    if (rec->handle == INVALID_HANDLE_VALUE) return false;
+// Reconfigures an open port and gives its handle; INVALID_HANDLE_VALUE
+// when none is open.
+HANDLE reconfigure(JSContext *cx, PortRecord *rec, const PortSettings &settings) {
+    if (rec->handle == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
     PortPin pin(rec);
-    if (!portReady(cx, rec)) return false;
+    if (!portReady(cx, rec)) return INVALID_HANDLE_VALUE;
     PortUse use(rec);
     HANDLE h = rec->handle;
     Kx4HeapReleased released(api, cx);
     configurePort(h, settings);
-    return true;
+    return h;
 }
 
 // ---- Methods ----------------------------------------------------------------
@@ -199,11 +200,12 @@ JSBool serialOpen(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *
     *rval = JSVAL_FALSE;
     PortPin pin(rec);
     // An open port is reconfigured, not reopened: `port` is then ignored.
-    if (!reconfigure(cx, rec, settings)) {
+    HANDLE h = reconfigure(cx, rec, settings);
+    if (h == INVALID_HANDLE_VALUE) {
         // Closed: open it. Another thread's open or close finishes first,
         // and may leave it open.
         PortChange change(cx, rec);
-        HANDLE h = rec->handle;
+        h = rec->handle;
         bool opening = h == INVALID_HANDLE_VALUE;
         {
             PortUse use(rec);  // another open or close waits for this one
@@ -218,7 +220,7 @@ JSBool serialOpen(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *
         if (h == INVALID_HANDLE_VALUE) return JS_TRUE;
     }
     // The handle's 32 significant bits as a signed number, on x64 too.
-    int32_t bits = static_cast<int32_t>(reinterpret_cast<intptr_t>(rec->handle));
+    int32_t bits = static_cast<int32_t>(reinterpret_cast<intptr_t>(h));
     kx4DefineResultNumber(api, cx, obj, "handle", bits);
     *rval = JSVAL_TRUE;
     return JS_TRUE;
@@ -230,7 +232,7 @@ JSBool serialSet(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *r
     if (kx4ErrorPending(api, cx)) return JS_FALSE;
     PortRecord *rec = recordOf(cx, obj, "Serial.set: Serial not initialized");
     if (!rec) return JS_FALSE;
-    *rval = BOOLEAN_TO_JSVAL(reconfigure(cx, rec, settings));
+    *rval = BOOLEAN_TO_JSVAL(reconfigure(cx, rec, settings) != INVALID_HANDLE_VALUE);
     return JS_TRUE;
 }
 

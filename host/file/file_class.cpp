@@ -80,10 +80,8 @@ JSBool defineFileClass(JSContext *cx, HostApi *hostApi) {
                             fileFinalize) != nullptr;
 }
 
-FileRecord *fileRecordOf(JSContext *cx, JSObject *obj, const char *method) {
-    FileRecord *record = static_cast<FileRecord *>(kx4GetClassPrivate(api, cx, obj, &fileClass));
-    if (!record) api->reportError(cx, "%s: not a File object", method);
-    return record;
+FileRecord *fileRecordOf(JSContext *cx, JSObject *obj, const char *message) {
+    return static_cast<FileRecord *>(kx4CheckPrivate(api, cx, obj, &fileClass, message));
 }
 
 bool streamReady(JSContext *cx, FileRecord *record) {

@@ -38,9 +38,9 @@ extern HostApi *fileApi;
 
 JSBool defineFileClass(JSContext *cx, HostApi *api);
 
-// The record of a File object; reports "<method>: not a File object" and
-// returns null for any other object.
-FileRecord *fileRecordOf(JSContext *cx, JSObject *obj, const char *method);
+// The record of a File object; reports `message` ("File.read: not a File
+// object") and returns null for any other object.
+FileRecord *fileRecordOf(JSContext *cx, JSObject *obj, const char *message);
 
 // Keeps a record alive while its native releases the heap: a finalizer
 // that runs meanwhile leaves the freeing to the last pin.

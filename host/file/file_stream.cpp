@@ -42,7 +42,7 @@ JSBool fileOpen(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *rv
     const jschar *path = api->valueToUCString(cx, argv[0]);
     const jschar *mode = api->valueToUCString(cx, argv[1]);
     if (kx4ErrorPending(api, cx) || !path || !mode) return JS_FALSE;
-    FileRecord *record = fileRecordOf(cx, obj, "File.open");
+    FileRecord *record = fileRecordOf(cx, obj, "File.open: not a File object");
     if (!record) return JS_FALSE;
     *rval = JSVAL_FALSE;
     kx4DefineResult(api, cx, obj, "path", argv[0]);
@@ -92,7 +92,7 @@ JSBool fileOpen(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *rv
 // true when the stream was flushed and closed, false when either failed
 // (buffered bytes may then be lost); undefined on a closed object.
 JSBool fileClose(JSContext *cx, JSObject *obj, uintN, jsval *, jsval *rval) {
-    FileRecord *record = fileRecordOf(cx, obj, "File.close");
+    FileRecord *record = fileRecordOf(cx, obj, "File.close: not a File object");
     if (!record) return JS_FALSE;
     if (!record->stream) return JS_TRUE;
     StreamChange change(cx, record);
@@ -117,7 +117,7 @@ JSBool fileRead(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *rv
     bool counted = kx4HasArg(argc, argv, 0);
     int32_t n = counted ? kx4ValueToInt32(api, cx, argv[0]) : 0;
     if (kx4ErrorPending(api, cx)) return JS_FALSE;
-    FileRecord *record = fileRecordOf(cx, obj, "File.read");
+    FileRecord *record = fileRecordOf(cx, obj, "File.read: not a File object");
     if (!record) return JS_FALSE;
     if (!record->stream) return JS_TRUE;
     // Without a count: the size at open, whatever the position. A negative
@@ -165,7 +165,7 @@ JSBool fileWrite(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *r
     size_t count;
     const char *bytes = contentBytes(cx, argv[0], &count);
     if (kx4ErrorPending(api, cx)) return JS_FALSE;
-    FileRecord *record = fileRecordOf(cx, obj, "File.write");
+    FileRecord *record = fileRecordOf(cx, obj, "File.write: not a File object");
     if (!record) return JS_FALSE;
     if (!record->stream) return JS_TRUE;
 
@@ -191,7 +191,7 @@ JSBool fileSeek(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *) 
     // Negative: that many bytes back from the end.
     int32_t n = kx4ValueToInt32(api, cx, argv[0]);
     if (kx4ErrorPending(api, cx)) return JS_FALSE;
-    FileRecord *record = fileRecordOf(cx, obj, "File.seek");
+    FileRecord *record = fileRecordOf(cx, obj, "File.seek: not a File object");
     if (!record) return JS_FALSE;
     if (!record->stream) return JS_TRUE;
 

@@ -71,7 +71,7 @@ bool wholeField(double d, int64_t *value) {
 }  // namespace
 
 JSBool fileInitAFS(JSContext *cx, JSObject *obj, uintN, jsval *, jsval *rval) {
-    FileRecord *record = fileRecordOf(cx, obj, "File.initAFS");
+    FileRecord *record = fileRecordOf(cx, obj, "File.initAFS: not a File object");
     if (!record) return JS_FALSE;
     *rval = JSVAL_FALSE;
     if (!record->stream) return JS_TRUE;
@@ -191,7 +191,7 @@ JSBool fileExtract(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval 
         csizeField = api->getPropertyNumber(cx, entry, "csize", -1);
     }
     if (kx4ErrorPending(api, cx) || !name) return JS_FALSE;
-    FileRecord *record = fileRecordOf(cx, obj, "File.extract");
+    FileRecord *record = fileRecordOf(cx, obj, "File.extract: not a File object");
     if (!record) return JS_FALSE;
     if (!record->stream) return JS_TRUE;
     if (!kx4IsObject(fsd)) {

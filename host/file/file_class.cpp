@@ -1,10 +1,12 @@
 #include <stdlib.h>
+#include <windows.h>
 
 #include "engine.h"
 #include "file_object.h"
 
 namespace kx4 {
 
+const Kx4Class fileClass = {"File"};
 HostApi *fileApi = nullptr;
 static HostApi *const &api = fileApi;
 
@@ -39,6 +41,7 @@ static JSBool fileConstruct(JSContext *cx, JSObject *obj, uintN argc, jsval *arg
         api->reportError(cx, "File: cannot allocate memory");
         return JS_FALSE;
     }
+    record->kx4Class = &fileClass;
     if (!api->setPrivate(cx, obj, record)) {
         free(record);
         return JS_FALSE;
@@ -49,12 +52,26 @@ static JSBool fileConstruct(JSContext *cx, JSObject *obj, uintN argc, jsval *arg
     return JS_TRUE;
 }
 
-// Closes a stream the script left open. The prototype has no record.
-static void fileFinalize(JSContext *cx, JSObject *obj) {
-    FileRecord *record = static_cast<FileRecord *>(api->getPrivate(cx, obj));
-    if (!record) return;
+static void destroyRecord(FileRecord *record) {
     if (record->stream) fclose(record->stream);
     free(record);
+}
+
+// Closes a stream the script left open. The prototype has no record, and
+// neither has an object of another class.
+static void fileFinalize(JSContext *cx, JSObject *obj) {
+    FileRecord *record = static_cast<FileRecord *>(kx4TakeClassPrivate(api, cx, obj, &fileClass));
+    if (!record) return;
+    // A native still holds the record across a heap release: it frees it.
+    if (record->pins > 0) {
+        record->orphaned = true;
+        return;
+    }
+    destroyRecord(record);
+}
+
+RecordPin::~RecordPin() {
+    if (--record_->pins == 0 && record_->orphaned) destroyRecord(record_);
 }
 
 JSBool defineFileClass(JSContext *cx, HostApi *hostApi) {
@@ -63,18 +80,30 @@ JSBool defineFileClass(JSContext *cx, HostApi *hostApi) {
                             fileFinalize) != nullptr;
 }
 
-FileRecord *fileRecordOf(JSContext *cx, JSObject *obj, const char *method) {
-    FileRecord *record = static_cast<FileRecord *>(api->getPrivate(cx, obj));
-    if (!record) api->reportError(cx, "%s: not a File object", method);
-    return record;
+FileRecord *fileRecordOf(JSContext *cx, JSObject *obj, const char *message) {
+    return static_cast<FileRecord *>(kx4CheckPrivate(api, cx, obj, &fileClass, message));
 }
 
-void updateFilePosition(JSContext *cx, JSObject *obj, FileRecord *record) {
-    if (record->stream) {
-        long long pos = _ftelli64(record->stream);
-        // Positions are 32-bit; beyond 2 GiB the file is out of range.
-        record->pos = pos >= 0 && pos <= INT32_MAX ? static_cast<int32_t>(pos) : -1;
+bool streamReady(JSContext *cx, FileRecord *record) {
+    const uint32_t before = record->changesIssued;
+    while (static_cast<int32_t>(record->changesDone - before) < 0) {
+        Kx4HeapReleased released(api, cx);
+        Sleep(1);
     }
+    return record->stream != nullptr && !record->orphaned;
+}
+
+StreamChange::StreamChange(JSContext *cx, FileRecord *record) : pin_(record), record_(record) {
+    const uint32_t turn = record_->changesIssued++;
+    while (record_->changesDone != turn || record_->users > 0) {
+        Kx4HeapReleased released(api, cx);
+        Sleep(1);
+    }
+}
+
+void publishFilePosition(JSContext *cx, JSObject *obj, FileRecord *record, long long pos) {
+    // Positions are 32-bit; beyond 2 GiB the file is out of range.
+    record->pos = pos >= 0 && pos <= INT32_MAX ? static_cast<int32_t>(pos) : -1;
     kx4DefineResultNumber(api, cx, obj, "pos", record->pos);
 }
 

@@ -243,7 +243,21 @@ function checkClosed(p, what) {
 // ---- Methods on objects that are not Serial objects --------------------------
 
 (function () {
-    var notSerial = [{}, Serial.prototype, Object.create(Serial.prototype)];
+    // A File of its own, to see that Serial methods leave it alone.
+    var FILE_PATH = LOCK_FILE + '.bin';
+    var w = new File(FILE_PATH, 'wb');
+    w.write('file content');
+    w.close();
+    var file = new File(FILE_PATH, 'rb');
+    var fileAsSerial = Object.setPrototypeOf(new File(FILE_PATH, 'rb'), Serial.prototype);
+    var notSerial = [
+        ['{}', {}],
+        ['Serial.prototype', Serial.prototype],
+        ['Object.create(Serial.prototype)', Object.create(Serial.prototype)],
+        ['a File', file],
+        ['a File with Serial.prototype', fileAsSerial],
+        ['a number', 7],
+    ];
     var messages = {
         open: 'Serial.open: Serial not initialized',
         set: 'Serial.set: Serial not initialized',
@@ -251,12 +265,25 @@ function checkClosed(p, what) {
         write: 'Serial.write: Serial not initialized',
         close: 'Serial.close: Not initialized',
     };
-    notSerial.forEach(function (target, i) {
+    notSerial.forEach(function (target) {
         Object.keys(messages).forEach(function (m) {
-            checkThrows(function () { Serial.prototype[m].call(target, {}); }, messages[m],
-                        m + ' on non-Serial #' + i);
+            checkThrows(function () { Serial.prototype[m].call(target[1], {port: PORT}); }, messages[m],
+                        m + ' on ' + target[0]);
         });
     });
+    checkThrows(function () { fileAsSerial.close(); }, messages.close, 'close on a File given Serial.prototype');
+    checkEq([file.read(), file.close()], ['file content', true], 'the File is untouched by Serial methods');
+    checkEq([File.prototype.read.call(fileAsSerial), File.prototype.close.call(fileAsSerial)], ['file content', true],
+            'so is the File given Serial.prototype');
+    // A Serial keeps its class whatever its prototype.
+    var serialAsFile = Object.setPrototypeOf(new Serial(), File.prototype);
+    checkThrows(function () { serialAsFile.close(); }, 'File.close: not a File object', 'File.close on a Serial');
+    checkEq(Serial.prototype.open.call(serialAsFile, {port: PORT}), true, 'Serial.open still works on it');
+    checkEq(Serial.prototype.close.call(serialAsFile), undefined, 'and Serial.close');
+    file = fileAsSerial = serialAsFile = null;
+    System.gc();
+    check(File.remove(FILE_PATH), 'the File was closed and freed');
+
     // Too few arguments is reported first, on any object.
     var p = new Serial();
     ['open', 'set', 'read', 'write'].forEach(function (m) {
@@ -265,6 +292,64 @@ function checkClosed(p, what) {
         checkThrows(function () { Serial.prototype[m].call({}); }, usage, m + '() on a non-Serial');
     });
     checkEq(p.close(), undefined, 'close takes no arguments');
+})();
+
+// ---- Parameters whose getters run script ---------------------------------------
+
+// Every parameter is read before the port is looked at: a getter that opens
+// or closes the same object leaves the method to work on the port as the
+// getter left it, and no handle leaks (the lock file opens again after).
+(function () {
+    var p;
+    function getter(name, act, value) {
+        var params = {port: LOCK_FILE};
+        Object.defineProperty(params, name, {enumerable: true, get: function () {
+            if (act == 'open') p.open({port: LOCK_FILE});
+            if (act == 'close') p.close();
+            if (act == 'throw') throw new Error('getter failed');
+            return value;
+        }});
+        return params;
+    }
+    var cases = [
+        // [what, open first?, call, result (or {error}), open after?]
+        ['open whose port getter opens it', false, function () { return p.open(getter('port', 'open', LOCK_FILE)); },
+         true, true],
+        ['open whose baudRate getter closes it', true, function () { return p.open(getter('baudRate', 'close', 2400)); },
+         true, true],
+        ['open whose port getter throws', false, function () { return p.open(getter('port', 'throw', LOCK_FILE)); },
+         {error: 'getter failed'}, false],
+        ['open whose byteSize getter throws', true, function () { return p.open(getter('byteSize', 'throw', 8)); },
+         {error: 'getter failed'}, true],
+        ['set whose baudRate getter closes it', true, function () { return p.set(getter('baudRate', 'close', 2400)); },
+         false, false],
+        ['set whose bufInSize getter opens it', false, function () { return p.set(getter('bufInSize', 'open', 64)); },
+         true, true],
+        ['read whose count getter closes it', true, function () { return p.read(getter('count', 'close', 1)); },
+         '', false],
+        ['write whose content getter closes it', true, function () { return p.write(getter('content', 'close', 'Q')); },
+         0, false],
+        ['write whose content getter throws', true, function () { return p.write(getter('content', 'throw', 'Q')); },
+         {error: 'getter failed'}, true],
+    ];
+    cases.forEach(function (c) {
+        p = new Serial();
+        if (c[1]) check(p.open({port: LOCK_FILE}), c[0] + ': opened first');
+        var outcome;
+        try {
+            outcome = c[2]();
+        } catch (e) {
+            outcome = {error: e instanceof Error ? e.message : e};
+        }
+        checkEq(outcome, c[3], c[0] + ': result');
+        // Open means the lock file is held: a second object cannot have it.
+        var q = new Serial();
+        checkEq(!q.open({port: LOCK_FILE}), c[4], c[0] + ': open after');
+        q.close();
+        p.close();
+        checkEq(q.open({port: LOCK_FILE}), true, c[0] + ': no handle left behind');
+        q.close();
+    });
 })();
 
 // ---- Reads let other script threads run ---------------------------------------
@@ -280,6 +365,31 @@ function checkClosed(p, what) {
     check(ticks > before, 'another thread ran while read waited');
     ticking = false;
     p.close();
+})();
+
+// ---- Two threads on one port --------------------------------------------------
+
+// Threads read and write while this one closes and re-opens the same
+// object: close waits for a read or write under way, never pulls its
+// handle away.
+(function () {
+    shared = openPort({port: PORT});
+    sharedDone = 0;
+    var threads = 4;
+    for (var t = 0; t < threads; t++) {
+        System.createThread('for (var i = 0; i < 15; i++) { shared.write({content: "E\\u0001x"}); shared.read({count: 1}); } sharedDone++;');
+    }
+    var cycles = 0;
+    while (sharedDone < threads && cycles < 2000) {
+        shared.close();
+        System.sleep(1);
+        shared.open({port: PORT});
+        cycles++;
+    }
+    check(waitFor(function () { return sharedDone == threads; }), 'every thread finished its reads and writes');
+    check(cycles > 0, 'the port was closed and re-opened meanwhile');
+    checkEq(statusExchange(shared), STATUS_FRAME, 'the port works after');
+    shared.close();
 })();
 
 // ---- The finalizer releases a port left open ------------------------------------

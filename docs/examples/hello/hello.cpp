@@ -30,6 +30,8 @@ static JSBool helloAdd(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval
     if (!kx4RequireArgs(api, cx, argc, 2, "Hello.add(<a>, <b>)")) return JS_FALSE;
     double a = api->valueToNumber(cx, argv[0]);
     double b = api->valueToNumber(cx, argv[1]);
+    /* A valueOf that threw has left its error pending: act on nothing. */
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
     *rval = api->newNumber(cx, a + b);
     return JS_TRUE;
 }
@@ -37,6 +39,7 @@ static JSBool helloAdd(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval
 /* Hello.greet([name]): "Hello, <name>!"; name defaults to "world". */
 static JSBool helloGreet(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rval) {
     const char *name = kx4HasArg(argc, argv, 0) ? api->valueToString(cx, argv[0]) : "world";
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
     size_t size = strlen(name) + 9;
     char *text = (char *)api->allocMemory(cx, size);
     if (!text) return JS_FALSE; /* "out of memory" is pending */
@@ -54,6 +57,7 @@ static JSBool helloRepeat(JSContext *cx, JSObject *, uintN argc, jsval *argv, js
     const char *text = api->getPropertyString(cx, options, "text", "");
     int32_t count = kx4FieldInt32(api, cx, options, "count", 1);
     JSBool upper = kx4FieldBool(api, cx, options, "upper", JS_FALSE);
+    if (kx4ErrorPending(api, cx)) return JS_FALSE; /* a getter threw */
     size_t length = strlen(text);
     if (count < 0 || (length && (size_t)count > (1u << 20) / length)) {
         api->reportError(cx, "Hello.repeat: count out of range");
@@ -85,6 +89,7 @@ static JSBool helloSum(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval
         jsval v;
         if (!api->getElement(cx, array, (int32_t)i, &v)) return JS_FALSE;
         sum += api->valueToNumber(cx, v);
+        if (kx4ErrorPending(api, cx)) return JS_FALSE;
     }
     *rval = api->newNumber(cx, sum);
     return JS_TRUE;
@@ -102,14 +107,16 @@ static JSBool helloInfo(JSContext *cx, JSObject *, uintN, jsval *, jsval *rval) 
     return JS_TRUE;
 }
 
-/* Hello.wait(ms): a blocking call. The request is suspended around it so
- * that other script threads (and the garbage collector) can run. */
+/* Hello.wait(ms): a blocking call. The heap is released around it so that
+ * other script threads (and the garbage collector) can run. */
 static JSBool helloWait(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *) {
     if (!kx4RequireArgs(api, cx, argc, 1, "Hello.wait(<ms>)")) return JS_FALSE;
     DWORD ms = (DWORD)kx4ValueToInt32(api, cx, argv[0]); /* read arguments first */
-    intN depth = api->suspendRequest(cx);
-    Sleep(ms); /* no HostApi call between suspend and resume */
-    api->resumeRequest(cx, depth);
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
+    {
+        Kx4HeapReleased released(api, cx);
+        Sleep(ms); /* no HostApi call inside this block */
+    }
     return JS_TRUE;
 }
 
@@ -125,7 +132,13 @@ static const JSFunctionSpec helloFunctions[] = {
 
 /* ---- Counter --------------------------------------------------------------- */
 
+/* The class's tag: a Counter's record begins with a pointer to it, so that
+ * a method called on another class's object (Counter.prototype.reset.call(
+ * new File())) finds no record instead of someone else's. */
+static const Kx4Class counterClass = {"Counter"};
+
 struct CounterRecord {
+    const Kx4Class *kx4Class; /* &counterClass, first */
     int32_t value;
     int32_t step;
 };
@@ -133,15 +146,18 @@ struct CounterRecord {
 /* Instances alive; touched only inside requests, so the heap lock guards it. */
 static int32_t liveCounters = 0;
 
-/* The record of `this`, or a reported error. */
-static CounterRecord *counterOf(JSContext *cx, JSObject *obj, const char *function) {
-    CounterRecord *rec = (CounterRecord *)api->getPrivate(cx, obj);
-    if (!rec) api->reportError(cx, "Counter.%s: not a Counter", function);
-    return rec;
+/* The record of `this` when it is a Counter, else null with `message`
+ * reported. */
+static CounterRecord *counterOf(JSContext *cx, JSObject *obj, const char *message) {
+    return (CounterRecord *)kx4CheckPrivate(api, cx, obj, &counterClass, message);
 }
 
 /* new Counter([start], [step]) */
 static JSBool counterConstruct(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *) {
+    /* Arguments first: nothing is allocated when a valueOf throws. */
+    int32_t value = kx4ArgInt32(api, cx, argc, argv, 0, 0);
+    int32_t step = kx4ArgInt32(api, cx, argc, argv, 1, 1);
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
     /* kx4 always hands a constructor a fresh instance; a module written for
      * any host still refuses an object that already has a record. */
     if (api->getPrivate(cx, obj)) {
@@ -150,8 +166,9 @@ static JSBool counterConstruct(JSContext *cx, JSObject *obj, uintN argc, jsval *
     }
     CounterRecord *rec = (CounterRecord *)api->allocMemory(cx, sizeof *rec);
     if (!rec) return JS_FALSE;
-    rec->value = kx4ArgInt32(api, cx, argc, argv, 0, 0);
-    rec->step = kx4ArgInt32(api, cx, argc, argv, 1, 1);
+    rec->kx4Class = &counterClass;
+    rec->value = value;
+    rec->step = step;
     if (!api->setPrivate(cx, obj, rec)) {
         api->freeMemory(cx, rec);
         return JS_FALSE;
@@ -160,10 +177,11 @@ static JSBool counterConstruct(JSContext *cx, JSObject *obj, uintN argc, jsval *
     return JS_TRUE; /* *rval stays undefined: `new` gives the instance */
 }
 
-/* Runs for every collected instance, and once for Counter.prototype (whose
- * private data is null). Only release what the object owns here. */
+/* Runs for every collected instance, and once for Counter.prototype (which
+ * has no record). Takes the record off the object before freeing it, so
+ * nothing can reach a freed record; another class's object keeps its own. */
 static void counterFinalize(JSContext *cx, JSObject *obj) {
-    CounterRecord *rec = (CounterRecord *)api->getPrivate(cx, obj);
+    CounterRecord *rec = (CounterRecord *)kx4TakeClassPrivate(api, cx, obj, &counterClass);
     if (!rec) return;
     api->freeMemory(cx, rec);
     liveCounters--;
@@ -171,7 +189,7 @@ static void counterFinalize(JSContext *cx, JSObject *obj) {
 
 /* c.increment(): adds the step and returns the new value. */
 static JSBool counterIncrement(JSContext *cx, JSObject *obj, uintN, jsval *, jsval *rval) {
-    CounterRecord *rec = counterOf(cx, obj, "increment");
+    CounterRecord *rec = counterOf(cx, obj, "Counter.increment: not a Counter");
     if (!rec) return JS_FALSE;
     rec->value += rec->step;
     *rval = api->newNumber(cx, rec->value);
@@ -179,30 +197,36 @@ static JSBool counterIncrement(JSContext *cx, JSObject *obj, uintN, jsval *, jsv
 }
 
 /* c.reset([value]) */
+/* The order of every native: convert the arguments, stop if that failed,
+ * then look at the object (a valueOf may have changed it), then act. */
 static JSBool counterReset(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *) {
-    CounterRecord *rec = counterOf(cx, obj, "reset");
+    int32_t value = kx4ArgInt32(api, cx, argc, argv, 0, 0);
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
+    CounterRecord *rec = counterOf(cx, obj, "Counter.reset: not a Counter");
     if (!rec) return JS_FALSE;
-    rec->value = kx4ArgInt32(api, cx, argc, argv, 0, 0);
+    rec->value = value;
     return JS_TRUE;
 }
 
 /* Property hooks: c.value (getter and setter), c.step (getter only). */
 static JSBool counterGetValue(JSContext *cx, JSObject *obj, jsval, jsval *vp) {
-    CounterRecord *rec = counterOf(cx, obj, "value");
+    CounterRecord *rec = counterOf(cx, obj, "Counter.value: not a Counter");
     if (!rec) return JS_FALSE;
     *vp = api->newNumber(cx, rec->value);
     return JS_TRUE;
 }
 
 static JSBool counterSetValue(JSContext *cx, JSObject *obj, jsval, jsval *vp) {
-    CounterRecord *rec = counterOf(cx, obj, "value");
+    int32_t value = kx4ValueToInt32(api, cx, *vp);
+    if (kx4ErrorPending(api, cx)) return JS_FALSE;
+    CounterRecord *rec = counterOf(cx, obj, "Counter.value: not a Counter");
     if (!rec) return JS_FALSE;
-    rec->value = kx4ValueToInt32(api, cx, *vp);
+    rec->value = value;
     return JS_TRUE;
 }
 
 static JSBool counterGetStep(JSContext *cx, JSObject *obj, jsval, jsval *vp) {
-    CounterRecord *rec = counterOf(cx, obj, "step");
+    CounterRecord *rec = counterOf(cx, obj, "Counter.step: not a Counter");
     if (!rec) return JS_FALSE;
     *vp = api->newNumber(cx, rec->step);
     return JS_TRUE;

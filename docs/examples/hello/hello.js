@@ -14,6 +14,7 @@ c.reset();
 System.print(c.increment());                                      // 2
 System.print(Counter(1).increment());                             // 2
 try { Hello.repeat(); } catch (e) { System.print(e.message); }    // Hello: options is undefined
+try { c.reset.call(new File()); } catch (e) { System.print(e.message); }  // Counter.reset: not a Counter
 c = null;
 System.gc();
 System.print(Counter.live());                                     // 0

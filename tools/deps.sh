@@ -64,7 +64,12 @@ recipe_libpng() {
 recipe_openssl() {
   # Only the two libraries: no DLLs, no loadable providers, no programs.
   local target=mingw64
-  [[ $arch == x86 ]] && target=mingw
+  if [[ $arch == x86 ]]; then
+    target=mingw
+    # Debian's pic.patch makes the 32-bit assembler code position
+    # independent the ELF way (GOT, PLT), which COFF cannot represent.
+    patch -R -p1 <debian/patches/pic.patch
+  fi
   ./Configure "$target" --cross-compile-prefix="$triplet-" CC=gcc-posix \
     --prefix="$prefix" --libdir=lib \
     no-shared no-module no-tests no-ui-console no-capieng \
@@ -148,14 +153,21 @@ stamp_text() {  # name
     "$(declare -f "recipe_$name" | sha256sum | cut -c1-16)"
 }
 
+entry_of() { local ver=${version[$1]}; echo "$cache/$1-${ver#*:}-$arch"; }
+
+# True when the cache holds this library built by this script's recipe.
+fresh() {  # name
+  local entry
+  entry=$(entry_of "$1")
+  [[ -f $entry/.kx4-stamp && $(<"$entry/.kx4-stamp") == "$(stamp_text "$1")" ]]
+}
+
 build_one() {  # name
-  local name=$1 ver=${version[$1]}
-  local key="$name-${ver#*:}-$arch"
-  local entry="$cache/$key" want
+  fresh "$1" && return 0
+  local name=$1 entry want
+  entry=$(entry_of "$name")
+  local key=${entry##*/}
   want=$(stamp_text "$name")
-  if [[ -f $entry/.kx4-stamp && $(cat "$entry/.kx4-stamp") == "$want" ]]; then
-    return 0
-  fi
   local dsc
   dsc=$(fetch "$name")
   local work
@@ -181,7 +193,7 @@ build_one() {  # name
   set -e
   if ((rc)); then
     echo "----- last lines of $logfile -----" >&2
-    tail -n 30 "$logfile" >&2
+    tail -n 30 "$logfile" | cut -c1-300 >&2
     rm -rf "$work"
     log "building $key FAILED"
     exit 1
@@ -194,12 +206,18 @@ build_one() {  # name
   log "built $key in $((SECONDS - t0)) s"
 }
 
+# A warm cache: nothing to do, nothing touched.
+stale=()
+for name in "${wanted[@]}"; do fresh "$name" || stale+=("$name"); done
+((${#stale[@]})) || exit 0
+
 mkdir -p "$cache"
-# One run at a time per cache: concurrent builds would race on the same entries.
-exec 9>"$cache/.lock"
+# One run at a time per cache: concurrent builds would race on the same
+# entries (each entry is checked again once the lock is held).
+exec 9>>"$cache/.lock"
 flock -w 3600 9 || { log "timed out waiting for $cache/.lock"; exit 1; }
 # Leftovers of an interrupted run (never trusted, only removed).
 rm -rf "$cache"/.build-*
-for name in "${wanted[@]}"; do
+for name in "${stale[@]}"; do
   build_one "$name"
 done

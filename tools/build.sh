@@ -6,12 +6,15 @@
 #   tools/build.sh [x64] [x86] [native]     (default: all three)
 #
 # Build trees: build/<arch>. Safe to run again: only what changed rebuilds.
+# The Windows targets first build their third-party libraries into the
+# cache of tools/deps.sh (once; later runs find them there).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 
 targets=("$@")
 ((${#targets[@]})) || targets=(x64 x86 native)
+deps=${KX4_DEPS_CACHE:-/var/cache/kx4-deps}
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
 
@@ -22,7 +25,12 @@ for t in "${targets[@]}"; do
     native) toolchain=() ;;
     *) echo "build.sh: unknown target '$t'" >&2; exit 2 ;;
   esac
-  if [[ ! -f build/$t/CMakeCache.txt ]]; then
+  if [[ $t != native ]]; then
+    "$top/tools/deps.sh" "$t"
+    toolchain+=(-DKX4_DEPS_DIR:PATH="$deps")
+  fi
+  if [[ ! -f build/$t/CMakeCache.txt ]] ||
+     { [[ $t != native ]] && ! grep -qxF "KX4_DEPS_DIR:PATH=$deps" "build/$t/CMakeCache.txt"; }; then
     cmake "${generator[@]}" -S . -B "build/$t" "${toolchain[@]}" >/dev/null
   fi
   echo "build.sh: building $t"

@@ -44,6 +44,8 @@ x86_check() {  # name command...
     echo "x86: $1 FAILED"; failed=$((failed + 1))
   fi
 }
+# libusb-1.0.dll is the one non-system DLL: libusb (LGPL) ships as its own
+# DLL so that users can replace it (THIRD-PARTY.md).
 x86_imports_only_system() {
   local dll bad=0 extra
   for f in build/x86/bin/*.exe build/x86/bin/*.dll; do
@@ -51,7 +53,7 @@ x86_imports_only_system() {
     extra=
     [[ ${f##*/} == kx4notify.exe ]] && extra='|api-ms-win-core-winrt-l1-1-0|api-ms-win-core-winrt-string-l1-1-0|shlwapi'
     dll=$(i686-w64-mingw32-objdump -p "$f" | sed -n 's/.*DLL Name: //p' | grep -viE \
-      "^(kernel32|msvcrt|advapi32|user32|gdi32|ws2_32|shell32|ole32|oleaut32|psapi|crypt32|comctl32|comdlg32|winmm|msimg32|setupapi|pdh$extra)\\.dll\$" || true)
+      "^(kernel32|msvcrt|advapi32|user32|gdi32|ws2_32|shell32|ole32|oleaut32|psapi|crypt32|comctl32|comdlg32|winmm|msimg32|setupapi|pdh|libusb-1\.0$extra)\.dll\$" || true)
     [[ -z $dll ]] || { echo "$f imports $dll"; bad=1; }
   done
   return $bad

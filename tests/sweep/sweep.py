@@ -4,8 +4,8 @@
     sweep.py [options] -- WINE_RUN KX4TEST SWEEP_JS
 
 A crash ends kx4test.exe (exit code 1, a core_dump_*.log) and a hang blocks
-it, so the cases run in batches, each in a process of its own with a time
-limit. A batch that does not finish names its culprit: the last case it began
+it, so the cases run in batches, each in a process of its own that is
+stopped when no case begins or ends for a while. A batch that does not finish names its culprit: the last case it began
 and did not end (kx4test's output is unbuffered). That case is run again
 alone to tell what it does by itself, and the batch goes on after it. A batch
 that fails after all its cases ended (at teardown) is halved until single
@@ -24,9 +24,10 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
-TIMED_OUT = 124  # wine-run.sh's code for a time-out
+TIMED_OUT = 124  # a hang, as wine-run.sh reports a time-out
 
 
 class Run:
@@ -77,19 +78,46 @@ class Sweep:
         self.results = {}  # case -> (kind, detail); kind 'ok', 'crash', 'hang' or 'wrong'
 
     def run(self, cases, timeout, spec=None):
-        """Runs `cases` in a fresh process with a scratch folder of its own."""
+        """Runs `cases` in a fresh process with a scratch folder of its own.
+        The process is stopped when `timeout` seconds pass without a case
+        beginning or ending (a hang), so slow batches are not mistaken for it."""
         tag = '%d_%d' % (os.getpid(), next(self.serial))
         folder = os.path.join(self.scratch, tag)
         os.makedirs(folder)
         env = dict(os.environ, KX4_SWEEP_DIR='Z:' + folder.replace('/', '\\'),
                    KX4_SWEEP_CASES=spec or ','.join(map(str, cases)), KX4_SWEEP_TAG=tag, KX4TEST_UNBUFFERED='1')
         start = time.monotonic()
-        proc = subprocess.run([self.args.wine_run, '--timeout', str(timeout), self.args.kx4test, self.args.script],
-                              env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        output = proc.stdout.decode('latin-1')
+        # wine-run.sh's own limit is only a backstop.
+        proc = subprocess.Popen([self.args.wine_run, '--timeout', '3600', self.args.kx4test, self.args.script],
+                                env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        lines = []
+        progress = [time.monotonic()]
+
+        def reader():
+            for raw in proc.stdout:
+                line = raw.decode('latin-1')
+                lines.append(line)
+                if line.startswith('@@'):
+                    progress[0] = time.monotonic()
+        thread = threading.Thread(target=reader, daemon=True)
+        thread.start()
+        hung = False
+        while proc.poll() is None:
+            if time.monotonic() - progress[0] > timeout:
+                hung = True
+                proc.terminate()  # wine-run.sh kills the whole Windows process tree
+                try:
+                    proc.wait(15)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+                    proc.wait()
+                break
+            time.sleep(0.05)
+        thread.join(5)
+        output = ''.join(lines)
         logs = [n for n in os.listdir(folder) if n.startswith('core_dump_')]
         shutil.rmtree(folder, ignore_errors=True)
-        run = Run(cases, proc.returncode, output, len(logs), time.monotonic() - start)
+        run = Run(cases, TIMED_OUT if hung else proc.returncode, output, len(logs), time.monotonic() - start)
         if self.args.verbose:
             print('sweep: ran %d case(s) from %s in %.1f s: exit %d' %
                   (len(cases), cases[0] if cases else '-', run.seconds, run.rc), flush=True)
@@ -148,8 +176,9 @@ class Sweep:
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--batch', type=int, default=80, help='cases per process')
-    parser.add_argument('--batch-timeout', type=int, default=20)
-    parser.add_argument('--case-timeout', type=int, default=10)
+    parser.add_argument('--batch-timeout', type=int, default=10,
+                        help='seconds a batch may go without a case beginning or ending')
+    parser.add_argument('--case-timeout', type=int, default=8, help='the same for a case run alone')
     parser.add_argument('--jobs', type=int, default=2, help='processes at once')
     parser.add_argument('--only', help='a regular expression the case names must match')
     parser.add_argument('--verbose', action='store_true')

@@ -3,7 +3,9 @@
 // two threads on one object. Run by sweep.py, which starts kx4test.exe with
 //   KX4_SWEEP_DIR    the scratch folder (Windows path); the only place the
 //                    cases create, change or delete anything
-//   KX4_SWEEP_CASES  "list" (print the case names) or "a-b" / "i,j,k"
+//   KX4_SWEEP_CASES  "list" (print the case names), "a-b" / "i,j,k" (run
+//                    those), or "cleanup" (delete the registry sandbox)
+//   KX4_SWEEP_TAG    names this process's registry sandbox
 // and tells crashes and hangs from the markers printed here:
 //   @@case <i> <name>      (list mode)
 //   @@begin <i>            before case i runs
@@ -161,6 +163,7 @@ function restore(cx) {
     cx.file = cx.serial = cx.target = null;
     N.gc();
     FILE_STATICS.remove(path(cx.port));
+    N.delRegistry({root: 'HKEY_CURRENT_USER', path: '', key: SANDBOX.key});
 }
 
 // ---- The table -------------------------------------------------------------------
@@ -495,6 +498,12 @@ special('System.unlockMutex after destroy, then a File writes', function (cx) {
     return readFile('w.bin') === 'payload' ? null : 'w.bin holds ' + JSON.stringify(readFile('w.bin'));
 });
 
+// The fixture itself: without these the cases above test less than they say.
+special('fixture: a Serial opens on a plain file, a File reads it', function (cx) {
+    if (!cx.serialOpen) return 'the fixture\'s Serial did not open: the Serial cases run on a closed port';
+    return FILE_METHODS.read.call(cx.file) === CONTENT ? null : 'the fixture\'s File does not read back';
+});
+
 // A function given to createThread runs on the new thread.
 special('System.createThread(function) runs it', function () {
     HERE.sweepThreadRan = false;
@@ -757,8 +766,17 @@ function runCase(c, index) {
     }
 }
 
+// Deletes a registry key and everything below it.
+function deleteTree(root, key) {
+    (N.enumRegistry({root: root, path: key}) || []).forEach(function (sub) { deleteTree(root, key + '\\' + sub); });
+    N.delRegistry({root: root, path: key});
+}
+
 if (SELECT == 'list') {
     CASES.forEach(function (c, i) { print('@@case ' + i + ' ' + c.name); });
+} else if (SELECT == 'cleanup') {
+    deleteTree('HKEY_CURRENT_USER', 'Software\\kx4sweep');
+    print(N.enumRegistry({root: 'HKEY_CURRENT_USER', path: 'Software\\kx4sweep'}) ? '@@cleanup failed' : '@@cleanup done');
 } else {
     var chosen = [];
     SELECT.split(',').forEach(function (part) {

@@ -199,6 +199,9 @@ def main():
         with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
             for f in [pool.submit(sweep.batch, b, args.batch_timeout) for b in batches]:
                 f.result()
+        _, output = sweep.run([], 60, spec='cleanup')
+        if '@@cleanup done' not in output:
+            print('sweep: the registry sandbox HKCU\\Software\\kx4sweep was not removed')
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
 

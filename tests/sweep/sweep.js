@@ -32,8 +32,7 @@ var FileProto = File.prototype;
 
 if (!SCRATCH) throw new Error('sweep.js: KX4_SWEEP_DIR is not set');
 FILE_STATICS.changeDir(SCRATCH);
-var haveSerial = N.loadModule('kx4com.dll');
-if (!haveSerial) throw new Error('sweep.js: kx4com.dll did not load');
+if (!N.loadModule('kx4com.dll')) throw new Error('sweep.js: kx4com.dll did not load');
 var SERIAL_METHODS = {};
 ['open', 'set', 'close', 'read', 'write'].forEach(function (k) { SERIAL_METHODS[k] = Serial.prototype[k]; });
 var SerialProto = Serial.prototype, SerialCtor = Serial;
@@ -73,10 +72,11 @@ var STR = 'str', NUM = 'num', NONE = 'none';
 function Thrown() { this.message = 'thrown by a conversion'; }
 var LONG = new Array(70001).join('x');
 
-// values(cx, base): [name, value, throwsFor] where throwsFor lists the
-// conversions that must end in an exception: 'own' means this case's Thrown
-// object, 'any' any exception. `base` is the valid value of the position,
-// which side-effecting conversions return after their effect.
+// values(cx, base): the matrix, as {name, v, str, num}: `str` and `num` say
+// what converting v to text or to a number must do: 'own' throw this case's
+// Thrown object, 'any' throw anything, null not throw. `base` is the valid
+// value of the position, which side-effecting conversions return after
+// their effect. Fresh objects per call: a case may close or change them.
 function values(cx, base) {
     var out = [];
     function add(name, v, str, num) { out.push({name: name, v: v, str: str || null, num: num || null}); }
@@ -111,8 +111,9 @@ function values(cx, base) {
     return out;
 }
 
-// Side effects of a conversion, for a native working on `target`.
-// The same list for every row, so that case names do not depend on state.
+// Side effects of a conversion, for a native working on cx.target (the
+// fixture's File for natives that work on none); `again` calls the native
+// once more. The same list for every row, so case names never depend on state.
 function effects(cx, again) {
     var list = [];
     list.push(['close', function () { cx.close(); }]);
@@ -168,12 +169,23 @@ function restore(cx) {
 
 // ---- The table -------------------------------------------------------------------
 //
-// One row per native: how to call it (`call(cx, thisValue, args)`), its
-// arguments (`args`: [conversion, valid value(cx)]), or for a native taking
-// one request object its fields (`fields`: {name: [conversion, valid value]}),
-// the object it works on (`target`), the `this` values to try, and a check
-// that nothing was done when a conversion failed (`unchanged(cx)` gives a
-// text when something was).
+// One row per native:
+//   name                  how cases are named
+//   call(cx, self, args)  calls it; or `method` and `cls` for a method of File or
+//                         Serial, which is also called on every foreign `this`
+//   args                  [conversion, valid value or function(cx)] per argument;
+//   record, fields        or: one request object, {field: [conversion, valid]},
+//                         after `prefixArgs`
+//   setup, cleanup(cx)    around the call
+//   unchanged(cx)         for a call that must throw: a text when it acted anyway
+//   whenClosed            the result on a closed object, due when a conversion
+//                         closed the object in use
+//   onlyThrowing          the native really acts (exit, shutdown, open): only
+//                         values whose conversion throws
+//   skip(v), thin, fieldFilter, recordValues
+//                         values left out, each for its reason below
+//   pathPrefix            prefix of text values of the `path` field
+//   quick(args)           cheaper arguments where the action is not checked
 
 function fileUnchanged(cx) {
     FILE_METHODS.close.call(cx.file);  // its buffered bytes count too
@@ -198,8 +210,26 @@ function execUnchanged(cx) {
     return FILE_STATICS.status(path(name)) ? 'it acted: ' + name + ' was made' : null;
 }
 
+// A `path` field only takes values that stay inside the sandbox: text (given
+// pathPrefix), values whose conversion throws, and side effects (which
+// return the valid path).
+function sandboxedPath(field, val) {
+    return field != 'path' || val.str || typeof val.v == 'string' || val.name.indexOf('effect:') == 0;
+}
+
 function sys(name) {
     return function (cx, self, args) { return N[name].apply(self, args); };
+}
+
+// The fixture's File on a small package instead of f.bin.
+function openPackage(cx) {
+    writePackage('pkg.bin', "({'a': {size: SIZE, csize: CSIZE, time: 0}})");
+    FILE_METHODS.open.call(cx.file, path('pkg.bin'), 'rb');
+    FILE_METHODS.initAFS.call(cx.file);
+}
+
+function fileStatic(name) {
+    return function (cx, self, args) { return FILE_STATICS[name].apply(self, args); };
 }
 
 var ROWS = [
@@ -208,20 +238,21 @@ var ROWS = [
      fields: {root: [STR, 'HKEY_CURRENT_USER'], path: [STR, SANDBOX.path], key: [STR, SANDBOX.key],
               value: [STR, 'new']},
      // Paths made of plain bad text would create keys all over HKCU.
-     fieldFilter: function (f, val) { return f != 'path' || val.str || typeof val.v == 'string' || val.name.indexOf('effect:') == 0; },
+     fieldFilter: sandboxedPath,
      pathPrefix: 'Software\\kx4sweep\\', unchanged: registryUnchanged, recordValues: 'throwing'},
     {name: 'System.delRegistry', call: sys('delRegistry'), record: true,
      fields: {root: [STR, 'HKEY_CURRENT_USER'], path: [STR, SANDBOX.path], key: [STR, SANDBOX.key]},
-     fieldFilter: function (f, val) { return f != 'path' || val.str || typeof val.v == 'string' || val.name.indexOf('effect:') == 0; },
+     fieldFilter: sandboxedPath,
      pathPrefix: 'Software\\kx4sweep\\', unchanged: registryUnchanged, recordValues: 'throwing'},
     {name: 'System.shutdown', call: sys('shutdown'), args: [[STR, '']], onlyThrowing: true},
     {name: 'System.exec', call: sys('exec'),
-     args: [[STR, function (cx) { return 'cmd /c mkdir ' + execMarker(cx); }], [STR, null], [NUM, 1], [NUM, 0], [NUM, 0]],
+     args: [[STR, function (cx) { return 'cmd /c mkdir ' + execMarker(cx); }], [STR, null], [NUM, 1], [NUM, 0],
+            [NUM, 0]],
      // Starting a program only matters when the action is checked: a missing
      // one fails at once (wine takes a good part of a second per process).
      quick: function (args) { if (/^cmd /.test(args[0])) args[0] = 'kx4sweep_no_such_program'; },
      unchanged: execUnchanged},
-    {name: 'File.remove', call: function (cx, self, args) { return FILE_STATICS.remove.apply(self, args); },
+    {name: 'File.remove', call: fileStatic('remove'),
      args: [[STR, 'victim.txt']], setup: function () { writeFile('victim.txt', 'x'); },
      unchanged: function () { return readFile('victim.txt') === 'x' ? null : 'victim.txt was removed'; }},
     {name: 'File#write', method: 'write', cls: 'File', args: [[STR, 'new']], unchanged: fileUnchanged,
@@ -243,7 +274,7 @@ var ROWS = [
      fields: {root: [STR, 'HKEY_CURRENT_USER'], path: [STR, SANDBOX.path]}},
     {name: 'System.controlService', call: sys('controlService'),
      args: [[STR, 'SERVICE_STOP'], [NONE, {serviceName: 'kx4sweep_none'}]]},
-    {name: 'System.controlService', call: sys('controlService'), record: true, recordArg: 1,
+    {name: 'System.controlService', call: sys('controlService'), record: true,
      prefixArgs: ['SERVICE_STOP'], fields: {serviceName: [STR, 'kx4sweep_none']}},
     {name: 'System.evaluate', call: sys('evaluate'), args: [[STR, 'sweep_eval'], [STR, '1']]},
     {name: 'System.print', call: sys('print'), args: [[STR, '@@printed']]},
@@ -270,35 +301,46 @@ var ROWS = [
     {name: 'System.getAdminRights', call: sys('getAdminRights'), args: [[NONE, 0]]},
     {name: 'System.enumProcesses', call: sys('enumProcesses'), args: [[NONE, 0]]},
     // File.
-    {name: 'File#open', method: 'open', cls: 'File', args: [[STR, path('g.bin')], [STR, 'w+b']]},
+    {name: 'File#open', method: 'open', cls: 'File', args: [[STR, path('g.bin')], [STR, 'w+b']],
+     unchanged: function (cx) {
+         FILE_METHODS.seek.call(cx.file, 0);
+         return FILE_METHODS.read.call(cx.file) === CONTENT ? null : 'the File no longer reads f.bin';
+     }},
     {name: 'File#close', method: 'close', cls: 'File', args: [[NONE, 0]]},
     {name: 'File#read', method: 'read', cls: 'File', args: [[NUM, 4]], whenClosed: undefined},
     {name: 'File#seek', method: 'seek', cls: 'File', args: [[NUM, 2]], whenClosed: undefined},
-    {name: 'File#initAFS', method: 'initAFS', cls: 'File', args: [[NONE, 0]]},
-    {name: 'File#extract', method: 'extract', cls: 'File', args: [[STR, 'scripts/autorun.js']]},
-    {name: 'File.compress', call: function (cx, self, args) { return FILE_STATICS.compress.apply(self, args); },
-     args: [[STR, 'abc']]},
-    {name: 'File.uncompress', call: function (cx, self, args) { return FILE_STATICS.uncompress.apply(self, args); },
+    {name: 'File#initAFS', method: 'initAFS', cls: 'File', args: [[NONE, 0]], setup: openPackage},
+    {name: 'File#extract', method: 'extract', cls: 'File', args: [[STR, 'a']], setup: openPackage},
+    {name: 'File.compress', call: fileStatic('compress'), args: [[STR, 'abc']]},
+    {name: 'File.uncompress', call: fileStatic('uncompress'),
      args: [[STR, function () { return FILE_STATICS.compress('abc'); }], [NUM, 3]]},
-    {name: 'File.status', call: function (cx, self, args) { return FILE_STATICS.status.apply(self, args); },
-     args: [[STR, 'f.bin']]},
-    {name: 'File.setTime', call: function (cx, self, args) { return FILE_STATICS.setTime.apply(self, args); },
-     args: [[STR, 'victim.txt'], [NUM, 86400000]], setup: function () { writeFile('victim.txt', 'x'); }},
-    {name: 'File.createDir', call: function (cx, self, args) { return FILE_STATICS.createDir.apply(self, args); },
+    {name: 'File.status', call: fileStatic('status'), args: [[STR, 'f.bin']]},
+    {name: 'File.setTime', call: fileStatic('setTime'), args: [[STR, 'victim.txt'], [NUM, 86400000]],
+     setup: function (cx) {
+         writeFile('victim.txt', 'x');
+         cx.victimTime = FILE_STATICS.status(path('victim.txt')).time;
+     },
+     unchanged: function (cx) {
+         var now = FILE_STATICS.status(path('victim.txt')).time;
+         return now === cx.victimTime ? null : 'the time of victim.txt changed to ' + now;
+     }},
+    {name: 'File.createDir', call: fileStatic('createDir'),
      args: [[STR, 'newdir']], cleanup: function () { FILE_STATICS.removeDir(path('newdir')); }},
-    {name: 'File.changeDir', call: function (cx, self, args) { return FILE_STATICS.changeDir.apply(self, args); },
-     args: [[STR, '.']]},
-    {name: 'File.openDir', call: function (cx, self, args) { return FILE_STATICS.openDir.apply(self, args); },
-     args: [[STR, '*']]},
-    {name: 'File.removeDir', call: function (cx, self, args) { return FILE_STATICS.removeDir.apply(self, args); },
+    {name: 'File.changeDir', call: fileStatic('changeDir'), args: [[STR, '..']],
+     unchanged: function () {
+         var now = FILE_STATICS.getCurrentWorkingDir();
+         return now.toLowerCase() == SCRATCH.toLowerCase() ? null : 'the current folder is now ' + now;
+     }},
+    {name: 'File.openDir', call: fileStatic('openDir'), args: [[STR, '*']]},
+    {name: 'File.removeDir', call: fileStatic('removeDir'),
      args: [[STR, 'olddir']], setup: function () { FILE_STATICS.createDir(path('olddir')); },
      unchanged: function () { return FILE_STATICS.status(path('olddir')) ? null : 'olddir was removed'; }},
-    {name: 'File.getCurrentWorkingDir',
-     call: function (cx, self, args) { return FILE_STATICS.getCurrentWorkingDir.apply(self, args); },
-     args: [[NONE, 0]]},
+    {name: 'File.getCurrentWorkingDir', call: fileStatic('getCurrentWorkingDir'), args: [[NONE, 0]]},
     // Serial, on a plain file in place of a port.
     {name: 'Serial#open', method: 'open', cls: 'Serial', record: true, closedTarget: true,
-     fields: {port: [STR, function (cx) { return path(cx.port); }], baudRate: [NUM, 9600], byteSize: [NUM, 8], bufInSize: [NUM, 1024],
+     unchanged: function (cx) { return SERIAL_METHODS.set.call(cx.serial, {}) ? 'it opened the port' : null; },
+     fields: {port: [STR, function (cx) { return path(cx.port); }], baudRate: [NUM, 9600], byteSize: [NUM, 8],
+              bufInSize: [NUM, 1024],
               bufOutSize: [NUM, 1024]}},
     {name: 'Serial#set', method: 'set', cls: 'Serial', record: true,
      fields: {baudRate: [NUM, 9600], byteSize: [NUM, 8], bufInSize: [NUM, 1024], bufOutSize: [NUM, 1024]},
@@ -427,7 +469,8 @@ ROWS.forEach(function (row) {
             var conv = row.fields[f][0];
             names.forEach(function (val, i) {
                 if (!admit(val, conv)) return;
-                if (row.thin && !val.str && !val.num && !/^(effect:|undefined|null|""|long|wide|\{\})/.test(val.name)) return;
+                if (row.thin && !val.str && !val.num && !/^(effect:|undefined|null|""|long|wide|\{\})/.test(val.name))
+                    return;
                 if (row.fieldFilter && !row.fieldFilter(f, val)) return;
                 addCase(row, f + '=' + val.name, function (cx, args) {
                     var v = values(cx, args[recordArg][f])[i].v;
@@ -776,7 +819,8 @@ if (SELECT == 'list') {
     CASES.forEach(function (c, i) { print('@@case ' + i + ' ' + c.name); });
 } else if (SELECT == 'cleanup') {
     deleteTree('HKEY_CURRENT_USER', 'Software\\kx4sweep');
-    print(N.enumRegistry({root: 'HKEY_CURRENT_USER', path: 'Software\\kx4sweep'}) ? '@@cleanup failed' : '@@cleanup done');
+    var left = N.enumRegistry({root: 'HKEY_CURRENT_USER', path: 'Software\\kx4sweep'});
+    print(left ? '@@cleanup failed' : '@@cleanup done');
 } else {
     var chosen = [];
     SELECT.split(',').forEach(function (part) {

@@ -547,6 +547,20 @@ special('fixture: a Serial opens on a plain file, a File reads it', function (cx
     return FILE_METHODS.read.call(cx.file) === CONTENT ? null : 'the fixture\'s File does not read back';
 });
 
+// Damaged compressed data is reported, not inflated into garbage.
+special('File.uncompress of data with a wrong checksum', function () {
+    var z = FILE_STATICS.compress('some text, some text');
+    var last = z.length - 1;
+    var bad = z.slice(0, last) + String.fromCharCode(z.charCodeAt(last) ^ 0x55);
+    try { FILE_STATICS.uncompress(bad, 100); } catch (e) { return null; }
+    return 'no error';
+});
+special('File.uncompress of cut-off data', function () {
+    var z = FILE_STATICS.compress('some text, some text');
+    try { FILE_STATICS.uncompress(z.slice(0, 6), 100); } catch (e) { return null; }
+    return 'no error';
+});
+
 // A function given to createThread runs on the new thread.
 special('System.createThread(function) runs it', function () {
     HERE.sweepThreadRan = false;
@@ -770,6 +784,8 @@ function describe(e) {
     try { return e instanceof Error ? e.name + ': ' + e.message : 'thrown ' + String(e); } catch (x) { return '?'; }
 }
 
+function also(wrong, more) { return more ? (wrong ? wrong + '; ' : '') + more : wrong; }
+
 function runCase(c, index) {
     var cx = {index: index};
     fixture(cx);
@@ -777,7 +793,7 @@ function runCase(c, index) {
         try { return c.special(cx); } catch (e) { return 'threw ' + describe(e); }
         finally { restore(cx); }
     }
-    var row = c.row;
+    var row = c.row, wrong = null;
     if (row.setup) row.setup(cx);
     try {
         if (row.closedTarget) SERIAL_METHODS.close.call(cx.serial);
@@ -786,10 +802,8 @@ function runCase(c, index) {
         var expect = c.vary(cx, args);
         if (!expect && row.quick) row.quick(args);
         var self = c.thisValue ? c.thisValue(cx) : (cx.target || N);
-        var threw = false, error;
-        var result;
+        var threw = false, error, result;
         try { result = callRow(cx, row, self, args); } catch (e) { threw = true; error = e; }
-        var wrong = null;
         // A conversion closed the object: the native must treat it as closed.
         if (!threw && cx.effectRan == 'close' && 'whenClosed' in row && !c.thisValue && result !== row.whenClosed)
             wrong = 'after a conversion closed the object it answered ' + JSON.stringify(result) + ', not ' +
@@ -798,15 +812,16 @@ function runCase(c, index) {
             wrong = threw ? 'threw ' + describe(error) + ' instead of the conversion\'s exception'
                           : 'the conversion\'s exception was lost';
         else if (expect == 'any' && !threw) wrong = 'no exception';
-        if (expect && row.unchanged) {
-            var changed = row.unchanged(cx);
-            if (changed) wrong = (wrong ? wrong + '; ' : '') + changed;
-        }
-        return wrong;
+        if (expect && row.unchanged) wrong = also(wrong, row.unchanged(cx));
     } finally {
         if (row.cleanup) try { row.cleanup(cx); } catch (e) { /* the case's own result counts */ }
         restore(cx);
     }
+    // restore() closed the port and removed its file, which an open handle
+    // (say, one a nested open leaked) would have kept.
+    if (row.cls == 'Serial' && FILE_STATICS.status(path(cx.port)))
+        wrong = also(wrong, 'a handle of the port file stayed open after close');
+    return wrong;
 }
 
 // Deletes a registry key and everything below it.

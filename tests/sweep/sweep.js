@@ -710,6 +710,30 @@ special('File#extract of a package entry works', function (cx) {
     return ok ? null : 'the test package does not read back: the package cases above test nothing';
 });
 
+// Natives that wait on something outside the process let other script
+// threads run meanwhile: a ticker thread must get ticks in while they wait.
+function waitsReleased(name, wait) {
+    special('other threads run while ' + name + ' waits', function (cx) {
+        HERE.sweepStop = false;
+        HERE.sweepDone = false;
+        HERE.sweepTicks = 0;
+        N.createThread('try { while (!sweepStop) { sweepTicks++; System.sleep(5); } } finally { sweepDone = true; }');
+        while (HERE.sweepTicks == 0) N.sleep(5);
+        var before = HERE.sweepTicks, t0 = Date.now();
+        wait(cx);
+        var ticks = HERE.sweepTicks - before, ms = Date.now() - t0;
+        HERE.sweepStop = true;
+        for (var w = 0; w < 400 && !HERE.sweepDone; w++) N.sleep(5);
+        // Worth judging only when the wait was long enough for a few ticks.
+        return ms < 100 || ticks >= 2 ? null : ticks + ' ticks in ' + ms + ' ms';
+    });
+}
+waitsReleased('Serial#read', function (cx) { SERIAL_METHODS.read.call(cx.serial, {count: 20}); });
+waitsReleased('System.exec with wait', function () {
+    writeFile('pause.js', 'System.sleep(400);');
+    N.exec('"' + argv[0] + '" "' + path('pause.js') + '"', null, 1);
+});
+
 // Two script threads on one object: a worker loops on a shared object while
 // the main thread closes and re-opens it. The worker is given text.
 function twoThreads(name, setup, workerText, mainStep) {

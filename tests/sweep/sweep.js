@@ -457,12 +457,14 @@ ROWS.forEach(function (row) {
         // The request object itself.
         names.forEach(function (val, i) {
             var isObject = val.v !== null && (typeof val.v == 'object' || typeof val.v == 'function');
-            // A plain object as the request would fall back to the defaults
+            // Every field read of this one throws.
+            var throwing = val.name == 'getter:throws';
+            // An object as the request would fall back to the defaults
             // (HKEY_LOCAL_MACHINE and its root key): only requests that throw.
-            if (row.recordValues == 'throwing' && isObject && !val.str) return;
+            if (row.recordValues == 'throwing' && isObject && !throwing) return;
             addCase(row, 'request=' + val.name, function (cx, args) {
                 args[recordArg] = values(cx, args[recordArg])[i].v;
-                return null;
+                return throwing ? 'own' : null;
             });
         });
         Object.keys(row.fields).forEach(function (f) {

@@ -6,8 +6,9 @@
 A crash ends kx4test.exe (exit code 1, a core_dump_*.log) and a hang blocks
 it, so the cases run in batches, each in a process of its own that is
 stopped when no case begins or ends for a while. A batch that does not finish names its culprit: the last case it began
-and did not end (kx4test's output is unbuffered). That case is run again
-alone to tell what it does by itself, and the batch goes on after it. A batch
+and did not end (kx4test's output is unbuffered). Unless it was the
+process's first case, it is run again alone to tell what it does by itself;
+the batch goes on after it. A batch
 that fails after all its cases ended (at teardown) is halved until single
 cases remain. Prints one line per failing case and
 
@@ -160,7 +161,11 @@ class Sweep:
             pending = [c for c in run.begun if c not in run.ended]
             if pending:
                 culprit = pending[0]
-                self.alone(culprit, run.failure())
+                if culprit == run.begun[0]:
+                    # It was the process's first case: that is a run alone.
+                    self.results[culprit] = run.failure()
+                else:
+                    self.alone(culprit, run.failure())
                 cases = cases[cases.index(culprit) + 1:]
                 continue
             # Every case ended, yet the process failed: at teardown.

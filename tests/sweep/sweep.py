@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs the bad-input sweep (sweep.js) and counts crashes, hangs and wrong results.
 
-    sweep.py [options] -- WINE_RUN KX4TEST SWEEP_JS
+    sweep.py [options] WINE_RUN KX4TEST SWEEP_JS
 
 A crash ends kx4test.exe (exit code 1, a core_dump_*.log) and a hang blocks
 it, so the cases run in batches, each in a process of its own that is
@@ -66,9 +66,12 @@ class Run:
         """('crash' | 'hang' | 'wrong', detail) for a process that did not finish."""
         if self.rc == TIMED_OUT:
             return 'hang', 'no end within the time limit'
-        if self.rc == 1 or self.crash_logs:
-            return 'crash', 'exit code %d, %d crash log(s)' % (self.rc, self.crash_logs)
-        return 'wrong', 'the process ended early with exit code %d' % self.rc
+        if self.rc == 0 and not self.crash_logs:
+            # Ended in good order in the middle of a case: it exited.
+            return 'wrong', 'the process exited (code 0) during the case'
+        # 1 with a crash log from the crash guard; others from abort() or
+        # a fault outside the guard.
+        return 'crash', 'exit code %d, %d crash log(s)' % (self.rc, self.crash_logs)
 
 
 class Sweep:

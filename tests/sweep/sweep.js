@@ -736,72 +736,64 @@ waitsReleased('System.exec with wait', function () {
     N.exec('"' + argv[0] + '" "' + path('pause.js') + '"', null, 1);
 });
 
-// Two script threads on one object: a worker loops on a shared object while
-// the main thread closes and re-opens it. The worker is given text.
-function twoThreads(name, setup, workerText, mainStep) {
-    special('two threads: ' + name, function (cx) {
-        setup(cx);
+// Script threads on one object: workers loop on a shared object and every
+// third round close and re-open it, while the main thread does the same for
+// about a second. The workers are given text; `reopen` (re)opens the shared
+// object, closing it first.
+var WORKERS = 4;
+function sharedObject(name, reopen, workerText) {
+    special('threads on one object: ' + name, function (cx) {
+        writeFile('big.bin', BIG);
+        writeFile('tport.bin', '');
+        writePackage('tpkg.bin', "({'a': {size: SIZE, csize: CSIZE, time: 0}})");
+        HERE.sweepReopen = reopen;
+        HERE.sweepShared = null;
+        reopen();
         HERE.sweepStop = false;
-        HERE.sweepDone = false;
-        var id = N.createThread('try { while (!sweepStop) { try { ' + workerText +
-                                ' } catch (e) {} } } finally { sweepDone = true; }');
-        if (id == -1) return 'no thread';
-        // At most 300 rounds, and at most about a second of them.
-        for (var i = 0, t0 = Date.now(); i < 300 && Date.now() - t0 < 1000; i++) mainStep(cx, i);
+        HERE.sweepRunning = 0;
+        HERE.sweepRounds = 0;
+        for (var k = 0; k < WORKERS; k++) {
+            N.createThread('sweepRunning++; try { while (!sweepStop) { try { ' + workerText +
+                           ' if (sweepRounds++ % 3 == 0) sweepReopen(); } catch (e) {} } } finally { sweepRunning--; }');
+        }
+        for (var w = 0; w < 400 && HERE.sweepRunning < WORKERS; w++) N.sleep(5);
+        for (var t0 = Date.now(); Date.now() - t0 < 1000;) {
+            reopen();
+            N.sleep(1);
+        }
         HERE.sweepStop = true;
-        for (var w = 0; w < 400 && !HERE.sweepDone; w++) N.sleep(5);
+        for (w = 0; w < 400 && HERE.sweepRunning > 0; w++) N.sleep(5);
+        var left = HERE.sweepRunning;
         try { HERE.sweepShared.close(); } catch (e) { /* the case's own result counts */ }
         HERE.sweepShared = null;
-        return HERE.sweepDone ? null : 'the worker did not end';
+        return left ? left + ' worker(s) did not end' : null;
     });
 }
-var BIG = new Array(1 << 16).join('0123456789abcdef');
-twoThreads('File read/close', function (cx) {
-    writeFile('big.bin', BIG);
-    HERE.sweepShared = new File(path('big.bin'), 'rb');
-}, 'sweepShared.seek(0); sweepShared.read();', function (cx, i) {
-    FILE_METHODS.close.call(HERE.sweepShared);
-    N.sleep(0);
-    FILE_METHODS.open.call(HERE.sweepShared, path('big.bin'), 'rb');
-});
-twoThreads('File write/close', function (cx) {
-    HERE.sweepShared = new File(path('wt.bin'), 'wb');
-}, 'sweepShared.write("0123456789abcdef0123456789abcdef");', function (cx, i) {
-    FILE_METHODS.close.call(HERE.sweepShared);
-    N.sleep(0);
-    FILE_METHODS.open.call(HERE.sweepShared, path('wt.bin'), 'wb');
-});
-twoThreads('File extract/close', function (cx) {
-    HERE.sweepShared = new File(path('f.bin'), 'rb');
-}, 'sweepShared.initAFS(); sweepShared.extract("x");', function (cx, i) {
-    FILE_METHODS.close.call(HERE.sweepShared);
-    N.sleep(0);
-    FILE_METHODS.open.call(HERE.sweepShared, path('f.bin'), 'rb');
-});
-twoThreads('Serial read/close', function (cx) {
-    writeFile('tport.bin', '');
-    HERE.sweepShared = new Serial();
-    HERE.sweepShared.open({port: path('tport.bin')});
-}, 'sweepShared.read({count: 1});', function (cx, i) {
+function reopenFile(name, mode, then) {
+    return function () {
+        if (!HERE.sweepShared) HERE.sweepShared = new File();
+        FILE_METHODS.close.call(HERE.sweepShared);
+        FILE_METHODS.open.call(HERE.sweepShared, path(name), mode);
+        if (then) then();
+    };
+}
+function reopenSerial() {
+    if (!HERE.sweepShared) HERE.sweepShared = new Serial();
     SERIAL_METHODS.close.call(HERE.sweepShared);
-    N.sleep(1);
     SERIAL_METHODS.open.call(HERE.sweepShared, {port: path('tport.bin')});
-});
-twoThreads('Serial write/close', function (cx) {
-    writeFile('tport.bin', '');
-    HERE.sweepShared = new Serial();
-    HERE.sweepShared.open({port: path('tport.bin')});
-}, 'sweepShared.write({content: "abc"});', function (cx, i) {
-    SERIAL_METHODS.close.call(HERE.sweepShared);
-    N.sleep(0);
-    SERIAL_METHODS.open.call(HERE.sweepShared, {port: path('tport.bin')});
-});
-twoThreads('mutex lock/destroy', function (cx) {
+}
+var BIG = new Array(1 << 12).join('0123456789abcdef');
+sharedObject('File read', reopenFile('big.bin', 'rb'), 'sweepShared.read(64);');
+sharedObject('File seek and read', reopenFile('big.bin', 'rb'), 'sweepShared.seek(-100); sweepShared.read(50);');
+sharedObject('File write', reopenFile('wt.bin', 'wb'), 'sweepShared.write("0123456789abcdef");');
+sharedObject('File extract', reopenFile('tpkg.bin', 'rb', function () { FILE_METHODS.initAFS.call(HERE.sweepShared); }),
+             'sweepShared.extract("a");');
+sharedObject('Serial read', reopenSerial, 'sweepShared.read({count: 1});');
+sharedObject('Serial write', reopenSerial, 'sweepShared.write({content: "abc"});');
+sharedObject('mutex', function () {
+    if (HERE.sweepMutex) N.destroyMutex(HERE.sweepMutex);
     HERE.sweepMutex = N.createMutex();
-}, 'if (System.lockMutex(sweepMutex, 1)) System.unlockMutex(sweepMutex);', function (cx, i) {
-    N.destroyMutex(HERE.sweepMutex);
-    HERE.sweepMutex = N.createMutex();
-});
+}, 'if (System.lockMutex(sweepMutex, 1)) System.unlockMutex(sweepMutex);');
 
 // ---- Running ---------------------------------------------------------------------------
 

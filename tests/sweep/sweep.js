@@ -738,62 +738,58 @@ waitsReleased('System.exec with wait', function () {
 
 // Script threads on one object: workers loop on a shared object and every
 // third round close and re-open it, while the main thread does the same for
-// about a second. The workers are given text; `reopen` (re)opens the shared
-// object, closing it first.
+// about a second. The workers are given text. Each case's state is an object
+// of its own, so a worker that outlives its case disturbs no later one.
+// `reopen(g)` (re)opens g.shared, closing it first.
 var WORKERS = 4;
 function sharedObject(name, reopen, workerText) {
     special('threads on one object: ' + name, function (cx) {
         writeFile('big.bin', BIG);
         writeFile('tport.bin', '');
         writePackage('tpkg.bin', "({'a': {size: SIZE, csize: CSIZE, time: 0}})");
-        HERE.sweepReopen = reopen;
-        HERE.sweepShared = null;
-        reopen();
-        HERE.sweepStop = false;
-        HERE.sweepRunning = 0;
-        HERE.sweepRounds = 0;
+        var g = {shared: null, reopen: reopen, stop: false, running: 0, rounds: 0};
+        reopen(g);
+        HERE.sweepGen = g;
         for (var k = 0; k < WORKERS; k++) {
-            N.createThread('sweepRunning++; try { while (!sweepStop) { try { ' + workerText +
-                           ' if (sweepRounds++ % 3 == 0) sweepReopen(); } catch (e) {} } } finally { sweepRunning--; }');
+            N.createThread('(function (g) { g.running++; try { while (!g.stop) { try { var sweepShared = g.shared; ' +
+                           workerText + ' if (g.rounds++ % 3 == 0) g.reopen(g); } catch (e) {} } } ' +
+                           'finally { g.running--; } })(sweepGen);');
         }
-        for (var w = 0; w < 400 && HERE.sweepRunning < WORKERS; w++) N.sleep(5);
+        for (var w = 0; w < 400 && g.running < WORKERS; w++) N.sleep(5);
         for (var t0 = Date.now(); Date.now() - t0 < 1000;) {
-            reopen();
+            try { reopen(g); } catch (e) { /* a worker closed it meanwhile */ }
             N.sleep(1);
         }
-        HERE.sweepStop = true;
-        for (w = 0; w < 400 && HERE.sweepRunning > 0; w++) N.sleep(5);
-        var left = HERE.sweepRunning;
-        try { HERE.sweepShared.close(); } catch (e) { /* the case's own result counts */ }
-        HERE.sweepShared = null;
-        return left ? left + ' worker(s) did not end' : null;
+        g.stop = true;
+        for (w = 0; w < 400 && g.running > 0; w++) N.sleep(5);
+        try { g.shared.close(); } catch (e) { /* the case's own result counts */ }
+        return g.running ? g.running + ' worker(s) did not end' : null;
     });
 }
 function reopenFile(name, mode, then) {
-    return function () {
-        if (!HERE.sweepShared) HERE.sweepShared = new File();
-        FILE_METHODS.close.call(HERE.sweepShared);
-        FILE_METHODS.open.call(HERE.sweepShared, path(name), mode);
-        if (then) then();
+    return function (g) {
+        if (!g.shared) g.shared = new File();
+        FILE_METHODS.close.call(g.shared);
+        FILE_METHODS.open.call(g.shared, path(name), mode);
+        if (then) FILE_METHODS[then].call(g.shared);
     };
 }
-function reopenSerial() {
-    if (!HERE.sweepShared) HERE.sweepShared = new Serial();
-    SERIAL_METHODS.close.call(HERE.sweepShared);
-    SERIAL_METHODS.open.call(HERE.sweepShared, {port: path('tport.bin')});
+function reopenSerial(g) {
+    if (!g.shared) g.shared = new Serial();
+    SERIAL_METHODS.close.call(g.shared);
+    SERIAL_METHODS.open.call(g.shared, {port: path('tport.bin')});
 }
 var BIG = new Array(1 << 12).join('0123456789abcdef');
 sharedObject('File read', reopenFile('big.bin', 'rb'), 'sweepShared.read(64);');
 sharedObject('File seek and read', reopenFile('big.bin', 'rb'), 'sweepShared.seek(-100); sweepShared.read(50);');
 sharedObject('File write', reopenFile('wt.bin', 'wb'), 'sweepShared.write("0123456789abcdef");');
-sharedObject('File extract', reopenFile('tpkg.bin', 'rb', function () { FILE_METHODS.initAFS.call(HERE.sweepShared); }),
-             'sweepShared.extract("a");');
+sharedObject('File extract', reopenFile('tpkg.bin', 'rb', 'initAFS'), 'sweepShared.extract("a");');
 sharedObject('Serial read', reopenSerial, 'sweepShared.read({count: 1});');
 sharedObject('Serial write', reopenSerial, 'sweepShared.write({content: "abc"});');
-sharedObject('mutex', function () {
-    if (HERE.sweepMutex) N.destroyMutex(HERE.sweepMutex);
-    HERE.sweepMutex = N.createMutex();
-}, 'if (System.lockMutex(sweepMutex, 1)) System.unlockMutex(sweepMutex);');
+sharedObject('mutex', function (g) {
+    if (g.shared) N.destroyMutex(g.shared);
+    g.shared = N.createMutex();
+}, 'if (System.lockMutex(sweepShared, 1)) System.unlockMutex(sweepShared);');
 
 // ---- Running ---------------------------------------------------------------------------
 

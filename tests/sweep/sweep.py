@@ -81,7 +81,7 @@ class Sweep:
         self.serial = itertools.count(1)
         self.results = {}  # case -> (kind, detail); kind 'ok', 'crash', 'hang' or 'wrong'
 
-    def run(self, cases, timeout, spec=None):
+    def run(self, cases, timeout, select=None):
         """Runs `cases` in a fresh process with a scratch folder of its own.
         The process is stopped when `timeout` seconds pass without a case
         beginning or ending (a hang), so slow batches are not mistaken for it."""
@@ -89,7 +89,7 @@ class Sweep:
         folder = os.path.join(self.scratch, tag)
         os.makedirs(folder)
         env = dict(os.environ, KX4_SWEEP_DIR='Z:' + folder.replace('/', '\\'),
-                   KX4_SWEEP_CASES=spec or ','.join(map(str, cases)), KX4_SWEEP_TAG=tag, KX4TEST_UNBUFFERED='1')
+                   KX4_SWEEP_CASES=select or ','.join(map(str, cases)), KX4_SWEEP_TAG=tag, KX4TEST_UNBUFFERED='1')
         start = time.monotonic()
         # wine-run.sh's own limit is only a backstop.
         proc = subprocess.Popen([self.args.wine_run, '--timeout', '3600', self.args.kx4test, self.args.script],
@@ -128,7 +128,7 @@ class Sweep:
         return run, output
 
     def list_cases(self):
-        run, output = self.run([], 60, spec='list')
+        run, output = self.run([], 60, select='list')
         names = {}
         for line in output.splitlines():
             m = re.match(r'@@case (\d+) (.*)$', line.rstrip('\r'))
@@ -207,7 +207,7 @@ def main():
         with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
             for f in [pool.submit(sweep.batch, b, args.batch_timeout) for b in batches]:
                 f.result()
-        _, output = sweep.run([], 60, spec='cleanup')
+        _, output = sweep.run([], 60, select='cleanup')
         if '@@cleanup done' not in output:
             print('sweep: the registry sandbox HKCU\\Software\\kx4sweep was not removed')
     finally:

@@ -13,7 +13,7 @@ Starts, each on a free port:
 
 COMMAND gets their addresses in its environment (KX4_SNMPD, KX4_SNMP_RO,
 KX4_SNMP_RW, KX4_SNMP_DESCR, KX4_SNMP_FAKE, KX4_SNMP_FAKE2,
-KX4_SNMP_SILENT) and, in KX4_SNMP_WALK, what `snmpwalk` reads from the
+KX4_SNMP_SILENT; UPS_AGENT for the documentation's example) and, in KX4_SNMP_WALK, what `snmpwalk` reads from the
 agent's system group, as JSON [[oid, value, isTimeTicks], ...] with the
 values as the module gives them. With --md-example, the first ```js block
 after the "## Example" heading of FILE.md replaces the argument @EXAMPLE@.
@@ -135,7 +135,7 @@ def main():
             # Bound, so no ICMP error comes back, but never read.
             silent.bind(('127.0.0.1', 0))
             env = dict(os.environ, KX4_SNMPD=agent, KX4_SNMP_RO=RO, KX4_SNMP_RW=RW, KX4_SNMP_DESCR=descr,
-                       KX4_SNMP_FAKE=fake_peer, KX4_SNMP_FAKE2=fake2_peer,
+                       KX4_SNMP_FAKE=fake_peer, KX4_SNMP_FAKE2=fake2_peer, UPS_AGENT=fake_peer,
                        KX4_SNMP_SILENT='127.0.0.1:%d' % silent.getsockname()[1],
                        KX4_SNMP_WALK=json.dumps(expected_walk(work, agent)))
             if opts.md_example:

@@ -85,17 +85,26 @@ class SnmpUse {
     SnmpRecord *rec_;
 };
 
-// Opens and closes, and the uses of the session, take turns in the order
-// they came: a request waits for the opens and closes begun before it, and
-// an open or close waits for the requests under way and the changes before
-// it.
+// Opens and closes, and the uses of the session, take turns: a request
+// waits for the opens and closes begun before it and for the request under
+// way (a Net-SNMP session serves one thread at a time), and an open or
+// close waits for the request under way and the changes before it.
+
+// Waits, with the heap released, until no native uses the session.
+void waitIdle(JSContext *cx, SnmpRecord *rec) {
+    while (rec->users > 0) {
+        Kx4HeapReleased released(api, cx);
+        Sleep(1);
+    }
+}
 
 // Before a request: waits, with the heap released, for the opens and
-// closes begun before it, then tells whether a session is open. The
-// caller holds a pin.
+// closes begun before it and for the request under way, then tells whether
+// a session is open. The caller holds a pin, and takes its SnmpUse before
+// it next releases the heap.
 bool sessionReady(JSContext *cx, SnmpRecord *rec) {
     const ULONG before = rec->changesIssued;
-    while (static_cast<LONG>(rec->changesDone - before) < 0) {
+    while (static_cast<LONG>(rec->changesDone - before) < 0 || rec->users > 0) {
         Kx4HeapReleased released(api, cx);
         Sleep(1);
     }
@@ -416,7 +425,8 @@ JSBool snmpWalk(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *rv
     int32_t count = 0;
     static char value[kValueRoom];  // used with the heap held only
     for (int32_t sent = 0; sent < limit; sent++) {
-        if (rec->changesIssued != era || !rec->session) return JS_TRUE;
+        waitIdle(cx, rec);
+        if (rec->changesIssued != era || !rec->session || rec->orphaned) return JS_TRUE;
         netsnmp_pdu *response;
         int status;
         {

@@ -15,7 +15,8 @@ COMMAND gets their addresses in its environment (KX4_SNMPD, KX4_SNMP_RO,
 KX4_SNMP_RW, KX4_SNMP_DESCR, KX4_SNMP_FAKE, KX4_SNMP_FAKE2,
 KX4_SNMP_SILENT; UPS_AGENT for the documentation's example) and, in KX4_SNMP_WALK, what `snmpwalk` reads from the
 agent's system group, as JSON [[oid, value, isTimeTicks], ...] with the
-values as the module gives them. With --md-example, the first ```js block
+values as the module gives them. Fails when Net-SNMP left a file in the
+wine prefix. With --md-example, the first ```js block
 after the "## Example" heading of FILE.md replaces the argument @EXAMPLE@.
 The exit code is COMMAND's."""
 import argparse
@@ -102,6 +103,15 @@ def expected_walk(work, peer):
     return rows
 
 
+def snmp_files():
+    """Files and folders in the wine prefix that Net-SNMP would have made."""
+    prefix = os.path.join(os.environ.get('KX4_WINE_DIR', os.path.join(os.getcwd(), 'wine')), 'prefix')
+    found = set()
+    for top, dirs, files in os.walk(prefix):
+        found.update(os.path.join(top, n) for n in dirs + files if 'snmp' in n.lower())
+    return found
+
+
 def md_example(md_path, out_path):
     text = open(md_path, encoding='utf-8').read()
     m = re.search(r'^## Example\b.*?^```js\n(.*?)^```', text, re.S | re.M)
@@ -142,7 +152,14 @@ def main():
                 script = os.path.join(work, 'example.js')
                 md_example(opts.md_example, script)
                 command = [script if a == '@EXAMPLE@' else a for a in command]
-            return subprocess.run(command, env=env, stdin=subprocess.DEVNULL).returncode
+            before = snmp_files()
+            rc = subprocess.run(command, env=env, stdin=subprocess.DEVNULL).returncode
+            # The module keeps Net-SNMP from writing state or configuration.
+            made = snmp_files() - before
+            if made:
+                print('run_snmp: FAIL Net-SNMP wrote into the wine prefix: ' + ' '.join(sorted(made)))
+                return rc or 1
+            return rc
         finally:
             for p in procs:
                 stop(p)

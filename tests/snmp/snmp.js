@@ -225,6 +225,16 @@ check(System.loadModule('kx4mib.dll'), 'a second load defines the class again');
     check(took < 2 * 5 * 300, 'the delayed exchanges overlapped: ' + took + ' ms');
 })();
 
+// ---- The finalizer -------------------------------------------------------------
+
+(function () {
+    // Sessions left open are closed when their objects are collected.
+    for (var i = 0; i < 50; i++) session(AGENT, RO).getOID(SYSTEM + '.5.0');
+    System.gc();
+    System.gc();
+    checkEq(session(AGENT, RO).getOID(SYSTEM + '.5.0').value, 'kx4-agent', 'a session after collected ones');
+})();
+
 // ---- Misuse ------------------------------------------------------------------
 
 (function () {

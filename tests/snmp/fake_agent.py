@@ -10,6 +10,7 @@ GET, GET-NEXT and SET until killed. Everything lives under
 .1.3.6.1.4.1.99999 (see MIB below); a GET of a FAULTS identifier gets the
 broken answer named there instead of a proper one."""
 import argparse
+import bisect
 import os
 import socket
 import time
@@ -150,10 +151,10 @@ def answer(mib, keys, data):
     if ptype == 0xA1:
         if name == STUCK or name[:len(STUCK)] == STUCK:
             return response(community, reqid, 0, 0, [(STUCK + (1,), integer(1))])
-        later = [k for k in keys if k > name]
-        if not later:
+        i = bisect.bisect_right(keys, name)
+        if i == len(keys):
             return response(community, reqid, 2, 1, [(name, (0x05, b''))])
-        return response(community, reqid, 0, 0, [(later[0], mib[later[0]])])
+        return response(community, reqid, 0, 0, [(keys[i], mib[keys[i]])])
 
     fault = FAULTS.get(name)
     if fault == 'garbage':

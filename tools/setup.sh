@@ -15,6 +15,7 @@ packages=(
   dpkg-dev xz-utils bzip2 perl tcl file
   # native peers of the third-party library tests
   openssl snmpd
+  snmp  # snmpwalk: tests/snmp compares the module's walk with it
 )
 
 # tools/deps.sh takes the libraries' sources with `apt-get source`, which

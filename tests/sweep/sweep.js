@@ -204,6 +204,7 @@ function registryUnchanged() {
 // The exec cases' command makes a folder named after the case. Unless the
 // bad value is `wait` itself, a wrong action would have waited for it.
 function execMarker(cx) { return 'exec_marker' + cx.index; }
+function linkPath(cx) { return path('link' + cx.index + '.lnk'); }
 function execUnchanged(cx) {
     var name = execMarker(cx);
     for (var i = 0; cx.pos === 2 && i < 20 && !FILE_STATICS.status(path(name)); i++) N.sleep(50);
@@ -261,11 +262,13 @@ var ROWS = [
     {name: 'System.open', call: sys('open'), args: [[STR, argv[0]], [STR, 'empty.js'], [NONE, undefined]],
      onlyThrowing: true, setup: function () { writeFile('empty.js', ''); }},
     {name: 'System.createLink', call: sys('createLink'), record: true,
-     fields: {command: [STR, argv[0]], params: [STR, ''], link: [STR, path('l.lnk')], description: [STR, 'd'],
+     // A link of its own per case: a leftover of an earlier case (one whose
+     // removal raced the shell's writer) can never pass for this one's.
+     fields: {command: [STR, argv[0]], params: [STR, ''], link: [STR, linkPath], description: [STR, 'd'],
               iconPath: [STR, argv[0]], iconIndex: [NUM, 0], runas: [NUM, 0]},
-     setup: function () { FILE_STATICS.remove(path('l.lnk')); },
+     setup: function (cx) { FILE_STATICS.remove(linkPath(cx)); },
      thin: true,  // each link takes a while: fewer plain values per field
-     unchanged: function () { return FILE_STATICS.status(path('l.lnk')) ? 'the link was written' : null; }},
+     unchanged: function (cx) { return FILE_STATICS.status(linkPath(cx)) ? 'the link was written' : null; }},
     // Then the rest of System.
     {name: 'System.getRegistry', call: sys('getRegistry'), record: true,
      fields: {root: [STR, 'HKEY_CURRENT_USER'], path: [STR, SANDBOX.path], key: [STR, SANDBOX.key],

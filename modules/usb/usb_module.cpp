@@ -455,6 +455,14 @@ JSBool usbGetAnswer(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval
 
 // ---- Class -------------------------------------------------------------------
 
+// libusb's debug messages, each written whole: stderr may be buffered (a
+// pipe), and a message cut at a buffer's end would land in the middle of
+// the script's own output lines.
+void LIBUSB_CALL logMessage(libusb_context *, enum libusb_log_level, const char *message) {
+    fputs(message, stderr);
+    fflush(stderr);
+}
+
 JSBool usbConstruct(JSContext *cx, JSObject *obj, uintN, jsval *, jsval *) {
     // Without a library every method reports "USB not initialized".
     if (!usbContext) {
@@ -470,6 +478,7 @@ JSBool usbConstruct(JSContext *cx, JSObject *obj, uintN, jsval *, jsval *) {
             libusb_exit(context);
         } else if (r == 0) {
             usbContext = context;
+            libusb_set_log_cb(usbContext, logMessage, LIBUSB_LOG_CB_GLOBAL | LIBUSB_LOG_CB_CONTEXT);
         }
         if (!usbContext) return JS_TRUE;
     }

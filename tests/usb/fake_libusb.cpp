@@ -134,6 +134,8 @@ SIM_EXPORT int LIBUSB_CALL libusb_set_option(libusb_context *, enum libusb_optio
     return 0;
 }
 
+SIM_EXPORT void LIBUSB_CALL libusb_set_log_cb(libusb_context *, libusb_log_cb, int) {}
+
 SIM_EXPORT const char *LIBUSB_CALL libusb_strerror(int code) {
     // libusb's own English texts.
     switch (code) {

@@ -19,7 +19,9 @@ function ups(more) {
 
 var usb = new USB();
 checkEq(UsbSim.logLevel(), 4, 'the constructor sets libusb\'s debug level 4');
-UsbSim.log();
+checkEq(UsbSim.log(), ['init'], 'the first construction starts libusb');
+new USB();
+checkEq(UsbSim.log(), [], 'later constructions do not start it again');
 
 function findDevice(list, dirName, fileName) {
     return list.filter(function (d) { return d.dirName == dirName && d.fileName == fileName; })[0];

@@ -222,14 +222,23 @@ JSBool usbEnumerate(JSContext *cx, JSObject *obj, uintN, jsval *, jsval *rval) {
     *rval = OBJECT_TO_JSVAL(result);
     // Bus by bus, in the order the library gives the busses first, and in
     // its order on each bus.
-    std::vector<bool> done(static_cast<size_t>(count > 0 ? count : 0));
+    bool *done = count > 0 ? static_cast<bool *>(calloc(static_cast<size_t>(count), sizeof(bool))) : nullptr;
+    if (count > 0 && !done) {
+        api->reportError(cx, "USB.enumerate: out of memory");
+        return JS_FALSE;
+    }
+    // Freed on every way out.
+    struct Free {
+        bool *p;
+        ~Free() { free(p); }
+    } freeDone{done};
     int32_t index = 0;
     for (ssize_t first = 0; first < count; first++) {
-        if (done[static_cast<size_t>(first)]) continue;
+        if (done[first]) continue;
         uint8_t bus = libusb_get_bus_number(list[first]);
         for (ssize_t i = first; i < count; i++) {
-            if (done[static_cast<size_t>(i)] || libusb_get_bus_number(list[i]) != bus) continue;
-            done[static_cast<size_t>(i)] = true;
+            if (done[i] || libusb_get_bus_number(list[i]) != bus) continue;
+            done[i] = true;
             libusb_device *dev = list[i];
             libusb_device_descriptor desc;
             if (libusb_get_device_descriptor(dev, &desc) != 0) memset(&desc, 0, sizeof desc);
@@ -296,6 +305,12 @@ JSBool usbOpen(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *rva
         if (strcmp(dir, dirName) == 0 && strcmp(file, fileName) == 0) found = list[i];
     }
     if (!found) return JS_TRUE;
+    // Another thread's rescan on this object may free the list while this
+    // one waits with the heap released: the device stays referenced.
+    struct Ref {
+        libusb_device *dev;
+        ~Ref() { libusb_unref_device(dev); }
+    } ref{libusb_ref_device(found)};
 
     libusb_device_descriptor desc;
     if (libusb_get_device_descriptor(found, &desc) != 0) memset(&desc, 0, sizeof desc);
@@ -324,12 +339,21 @@ JSBool usbOpen(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *rva
         return JS_FALSE;
     }
     OpenHandle *e = new (std::nothrow) OpenHandle{h, 0, claiming};
-    if (!e) {
+    bool kept = false;
+    if (e) {
+        try {
+            openHandles.push_back(e);
+            kept = true;
+        } catch (...) {
+            delete e;
+        }
+    }
+    if (!kept) {
+        if (claiming) libusb_release_interface(h, 0);
         libusb_close(h);
         api->reportError(cx, "USB.open: out of memory");
         return JS_FALSE;
     }
-    openHandles.push_back(e);
     kx4DefineResult(api, cx, device, "handle", kx4HandleToValue(api, cx, h));
     kx4DefineResultNumber(api, cx, device, "reportDescriptorSize", reportDescriptorSize(found));
     *rval = JSVAL_TRUE;

@@ -209,6 +209,10 @@ SIM_EXPORT ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context *, libusb_d
 
 SIM_EXPORT void LIBUSB_CALL libusb_free_device_list(libusb_device **list, int) { free(list); }
 
+// Devices are never freed (a list or handle may still point at them).
+SIM_EXPORT libusb_device *LIBUSB_CALL libusb_ref_device(libusb_device *dev) { return dev; }
+SIM_EXPORT void LIBUSB_CALL libusb_unref_device(libusb_device *) {}
+
 SIM_EXPORT int LIBUSB_CALL libusb_get_device_descriptor(libusb_device *dev, struct libusb_device_descriptor *desc) {
     *desc = dev->desc;
     return 0;

@@ -42,7 +42,7 @@ struct UsbRecord {
     ssize_t count;
 };
 
-// The UPS makers whose units open claims: interface 0 of configuration 1,
+// The vendors whose units open claims: interface 0 of configuration 1,
 // alternate setting 0. All three make HID power devices.
 const uint16_t kClaimedVendors[] = {0x051D, 0x0463, 0x0764};
 

@@ -5,13 +5,13 @@
 check(System.loadModule('kx4hid.dll'), 'kx4hid.dll loads');
 check(System.loadModule('libusb-1.0.dll'), 'the simulated library is the one kx4hid.dll loaded');
 
-var APC = 0x051D, MGE = 0x0463, CYBER = 0x0764, OTHER = 0x0403;
+var VENDOR_A = 0x051D, VENDOR_B = 0x0463, VENDOR_C = 0x0764, OTHER = 0x0403;  // the three claimed, and one not
 // A HID descriptor (9 bytes, type 0x21) naming a report descriptor of n bytes.
 function hidDescriptor(n) { return '\x09\x21\x11\x01\x00\x01\x22' + String.fromCharCode(n & 0xFF, n >> 8); }
 var REPORT_DESCRIPTOR = '\x05\x84\x09\x04\xA1\x01\x85\x0C\x09\x66\x75\x08\x95\x01\xB1\x02\xC0';
 
 function ups(more) {
-    var d = {bus: 1, ports: [2], address: 5, idVendor: APC, idProduct: 2, extra: hidDescriptor(REPORT_DESCRIPTOR.length),
+    var d = {bus: 1, ports: [2], address: 5, idVendor: VENDOR_A, idProduct: 2, extra: hidDescriptor(REPORT_DESCRIPTOR.length),
              reportDescriptor: REPORT_DESCRIPTOR, features: {12: '\x0C\x64', 13: '\x0D\x2A\x00'}};
     for (var k in more) d[k] = more[k];
     return d;
@@ -40,13 +40,13 @@ function plugAndFind(desc) {
 (function () {
     UsbSim.reset();
     // In the library's order: bus 2, bus 1, bus 2 again, a root hub of bus 1.
-    UsbSim.plug({bus: 2, ports: [1, 4], address: 7, idVendor: MGE, idProduct: 0xFFFF});
+    UsbSim.plug({bus: 2, ports: [1, 4], address: 7, idVendor: VENDOR_B, idProduct: 0xFFFF});
     UsbSim.plug({bus: 1, ports: [3], address: 6, idVendor: OTHER, idProduct: 0x6001, interfaceClass: 0xFF});
-    UsbSim.plug({bus: 2, ports: [2], address: 3, idVendor: CYBER, idProduct: 0x0501, noConfig: true});
+    UsbSim.plug({bus: 2, ports: [2], address: 3, idVendor: VENDOR_C, idProduct: 0x0501, noConfig: true});
     UsbSim.plug({bus: 1, ports: [], address: 1, idVendor: 0x8086, idProduct: 0x1E31, interfaceClass: 9});
     var list = usb.enumerate();
     checkEq(list.map(function (d) { return [d.idVendor, d.idProduct, d.dirName, d.fileName, d.hid]; }),
-            [[MGE, 0xFFFF, '002', '1.4', 1], [CYBER, 0x0501, '002', '2', 0],
+            [[VENDOR_B, 0xFFFF, '002', '1.4', 1], [VENDOR_C, 0x0501, '002', '2', 0],
              [OTHER, 0x6001, '001', '3', 0], [0x8086, 0x1E31, '001', '001', 0]],
             'devices bus by bus, names from bus number and port path (a root hub by its address), hid');
     checkEq(Object.keys(list[0]), ['idVendor', 'idProduct', 'dirName', 'fileName', 'hid'], 'device properties');
@@ -90,7 +90,7 @@ function plugAndFind(desc) {
 
     // Unconfigured device of a listed vendor: configuration 1 is selected.
     UsbSim.reset();
-    var c = plugAndFind(ups({idVendor: CYBER, activeConfig: 0}));
+    var c = plugAndFind(ups({idVendor: VENDOR_C, activeConfig: 0}));
     checkEq(usb.open(c.dev), true, 'open of an unconfigured UPS');
     checkEq(UsbSim.log().slice(2, 4), ['get_configuration', 'set_configuration 1'], 'configuration 1 selected');
     usb.close(c.dev);
@@ -116,7 +116,7 @@ function plugAndFind(desc) {
     ];
     cases.forEach(function (c) {
         UsbSim.reset();
-        var r = plugAndFind(ups({idVendor: MGE, activeConfig: 0, refuse: c[0]}));
+        var r = plugAndFind(ups({idVendor: VENDOR_B, activeConfig: 0, refuse: c[0]}));
         checkThrows(function () { usb.open(r.dev); }, c[1], 'refused ' + show(c[0]));
         checkEq(UsbSim.log().slice(2), c[2], 'calls when ' + show(c[0]) + ' is refused');
         checkEq(r.dev.handle, 0, 'handle 0 after refused ' + show(c[0]));
@@ -394,7 +394,7 @@ function readError(endPoint, length, text) {
     // A device object missing its properties.
     checkThrows(function () { usb.send({dirName: '001', fileName: '2'}, req); }, 'USB.send: Device not initialized',
                 'send with a device object without handle');
-    checkEq(usb.open({idVendor: APC, idProduct: 2}), false, 'open of a device object without names');
+    checkEq(usb.open({idVendor: VENDOR_A, idProduct: 2}), false, 'open of a device object without names');
     checkEq(usb.send(opened, req), '\x0C\x64', 'the device still answers');
     usb.close(u.dev);
 })();

@@ -371,7 +371,27 @@ var ROWS = [
      args: [[STR, '.1.3.6.1.2.1.1'], [NUM, 2]]},
     {name: 'Snmp#setOID', call: snmpCall('setOID'), setup: snmpSetup, cleanup: snmpCleanup,
      args: [[STR, '.1.3.6.1.2.1.1.4.0'], [STR, 's'], [STR, 'x']]},
-    {name: 'Snmp#close', call: snmpCall('close'), setup: snmpSetup, cleanup: snmpCleanup, args: [[NONE, 0]]}
+    {name: 'Snmp#close', call: snmpCall('close'), setup: snmpSetup, cleanup: snmpCleanup, args: [[NONE, 0]]},
+    // ---- USB (kx4hid.dll): helpers and special cases in the USB block below.
+    // The device is a simulated HID UPS when the sweep runs beside the
+    // simulated libusb-1.0.dll (KX4_USB_SIM, tests/usb), else a device
+    // object that names nothing (wine has no USB devices).
+    {name: 'USB#enumerate', call: usbCall('enumerate'), args: [[NONE, 0]], setup: usbFixture, cleanup: usbCleanup},
+    {name: 'USB#open', call: usbCall('open'), record: true, setup: usbFixture, cleanup: usbCleanup,
+     fields: {dirName: [STR, '001'], fileName: [STR, '2'], handle: [NUM, 0]}, unchanged: usbUntouched},
+    {name: 'USB#close', call: usbCall('close'), record: true, setup: usbFixture, cleanup: usbCleanup,
+     fields: {handle: [NUM, function (cx) { return cx.usbDev.handle; }]}, unchanged: usbUntouched},
+    {name: 'USB#send', call: usbCall('send', 'device'), record: true, setup: usbFixture, cleanup: usbCleanup,
+     fields: {requestType: [NUM, 0xA1], request: [NUM, 1], value: [NUM, 0x030C], index: [NUM, 0], length: [NUM, 2],
+              bytes: [STR, 'ab'], timeout: [NUM, 50]}, unchanged: usbUntouched},
+    {name: 'USB#send device', call: usbCall('send', 'request'), record: true, setup: usbFixture, cleanup: usbCleanup,
+     fields: {handle: [NUM, function (cx) { return cx.usbDev.handle; }]}, unchanged: usbUntouched},
+    // Packets wait in the device, so bad time-outs (0: no limit) end at once.
+    {name: 'USB#getAnswer', call: usbCall('getAnswer', 'device'), record: true, setup: usbFixture,
+     cleanup: usbCleanup, fields: {endPoint: [NUM, 0x81], length: [NUM, 8], timeout: [NUM, 20]}, unchanged: usbUntouched},
+    {name: 'USB#getAnswer device', call: usbCall('getAnswer', 'request'), record: true, setup: usbFixture,
+     cleanup: usbCleanup, fields: {handle: [NUM, function (cx) { return cx.usbDev.handle; }]}, unchanged: usbUntouched}
+    // ---- end of USB
 ];
 
 // The objects a method is called on instead of its own class's.
@@ -895,6 +915,145 @@ function reopenSnmp(g) {
 sharedObject('Snmp getOID', reopenSnmp, 'sweepShared.getOID(".1.3.6.1.2.1.1.1.0");');
 sharedObject('Snmp walk', reopenSnmp, 'sweepShared.walk(".1.3.6.1.2.1.1", 3);');
 sharedObject('Snmp setOID', reopenSnmp, 'sweepShared.setOID(".1.3.6.1.2.1.1.4.0", "s", "x");');
+// ---- USB (kx4hid.dll) ------------------------------------------------------------------
+
+var USB_SIM = !!envp.KX4_USB_SIM, USB_METHODS = null, UsbProto = null, UsbCtor = null;
+var USB_UPS = {bus: 1, ports: [2], address: 4, idVendor: 0x051D, idProduct: 2,
+               extra: '\x09\x21\x11\x01\x00\x01\x22\x11\x00', features: {12: '\x0C\x64'}};
+
+function usbLoad() {
+    if (USB_METHODS) return;
+    if (!N.loadModule('kx4hid.dll')) throw new Error('sweep.js: kx4hid.dll did not load');
+    if (USB_SIM && !N.loadModule('libusb-1.0.dll')) throw new Error('sweep.js: the simulated libusb did not load');
+    USB_METHODS = {};
+    UsbCtor = USB;
+    UsbProto = USB.prototype;
+    ['enumerate', 'open', 'close', 'send', 'getAnswer'].forEach(function (k) { USB_METHODS[k] = UsbProto[k]; });
+}
+
+// A USB object and an open device (cx.usb, cx.usbDev); with the simulated
+// library the UPS has packets waiting and an empty call log.
+function usbFixture(cx) {
+    usbLoad();
+    cx.usb = new UsbCtor();
+    cx.usbDev = {dirName: '001', fileName: '2'};
+    if (!USB_SIM) return;
+    UsbSim.reset();
+    cx.usbId = UsbSim.plug(USB_UPS);
+    for (var i = 0; i < 4; i++) UsbSim.queue(cx.usbId, 'pkt' + i);
+    if (!USB_METHODS.open.call(cx.usb, cx.usbDev)) throw new Error('sweep.js: the simulated UPS does not open');
+    // Cases that open a device object of their own leave it open: count from here.
+    cx.usbHandles = UsbSim.openHandles();
+    UsbSim.log();
+}
+
+function usbCleanup(cx) {
+    try { USB_METHODS.close.call(cx.usb, cx.usbDev); } catch (e) { /* the case's own result counts */ }
+    if (USB_SIM) UsbSim.reset();
+}
+
+// The valid request of each method, for the rows that vary the device.
+function usbRequest(name) {
+    return name == 'send' ? {requestType: 0xA1, request: 1, value: 0x030C, length: 2} : {length: 8, timeout: 20};
+}
+
+// Calls USB#name on the fixture's object with the row's arguments: 'device'
+// puts the fixture's device before the row's record, 'request' the valid
+// request after it. A conversion's close and reopen effects act on the
+// fixture's device.
+function usbCall(name, add) {
+    return function (cx, self, args) {
+        cx.close = function () { USB_METHODS.close.call(cx.usb, cx.usbDev); };
+        cx.reopen = function () { USB_METHODS.open.call(cx.usb, cx.usbDev); };
+        if (add == 'device') args = [cx.usbDev].concat(args);
+        if (add == 'request') args = args.concat([usbRequest(name)]);
+        return USB_METHODS[name].apply(cx.usb, args);
+    };
+}
+
+// For a call that had to throw: nothing reached the device, and the
+// device is still open.
+function usbUntouched(cx) {
+    if (!USB_SIM) return null;
+    var acted = UsbSim.log().filter(function (l) { return !/^get_device_list$/.test(l); });
+    if (acted.length) return 'it acted: ' + acted.join(', ');
+    var open = UsbSim.openHandles();
+    return open == cx.usbHandles ? null : open + ' handles open, not ' + cx.usbHandles;
+}
+
+// Foreign `this`: each method throws its own "USB not initialized" and
+// touches nothing.
+['enumerate', 'open', 'close', 'send', 'getAnswer'].forEach(function (name) {
+    var others = [['plain object', function () { return {}; }],
+                  ['Object.create(prototype)', function () { return Object.create(UsbProto); }],
+                  ['prototype', function () { return UsbProto; }],
+                  ['File', function (cx) { return cx.file; }],
+                  ['Serial with the USB prototype', function (cx) { return Object.setPrototypeOf(cx.serial, UsbProto); }],
+                  ['USB object whose prototype is File\'s', null],
+                  ['undefined', function () { return undefined; }],
+                  ['number', function () { return 7; }]];
+    others.forEach(function (o) {
+        special('USB#' + name + ' this=' + o[0], function (cx) {
+            usbFixture(cx);
+            try {
+                if (!o[1]) {
+                    // A real USB object keeps working whatever its prototype.
+                    Object.setPrototypeOf(cx.usb, FileProto);
+                    USB_METHODS.close.call(cx.usb, {});
+                    return null;
+                }
+                var self = o[1](cx), args = [cx.usbDev, usbRequest(name)];
+                try { USB_METHODS[name].apply(self, args); } catch (e) {
+                    if (!(e instanceof Error) || e.message != 'USB.' + name + ': USB not initialized')
+                        return 'threw ' + describe(e);
+                    return usbUntouched(cx);
+                }
+                return 'no exception';
+            } finally { usbCleanup(cx); }
+        });
+    });
+});
+
+// A conversion that closes the device makes the call find it closed.
+[['send', 'length'], ['getAnswer', 'length'], ['send', 'bytes']].forEach(function (c) {
+    special('USB#' + c[0] + ', the ' + c[1] + ' getter closes the device', function (cx) {
+        usbFixture(cx);
+        try {
+            var req = usbRequest(c[0]), valid = req[c[1]] || 'ab';
+            Object.defineProperty(req, c[1], {get: function () { USB_METHODS.close.call(cx.usb, cx.usbDev); return valid; }});
+            var message = c[0] == 'send' ? 'USB.send: Device not initialized' : 'USB.read: Device not initialized';
+            try { USB_METHODS[c[0]].call(cx.usb, cx.usbDev, req); } catch (e) {
+                if (!USB_SIM) return null;
+                if (e.message != message) return 'threw ' + describe(e);
+                var acted = UsbSim.log().filter(function (l) { return /^(control|interrupt)/.test(l); });
+                return acted.length ? 'it used the closed handle: ' + acted.join(', ') : null;
+            }
+            return 'no exception';
+        } finally { usbCleanup(cx); }
+    });
+});
+
+// Threads on one device object: workers send and read while it is closed
+// and re-opened under them (the simulated device only: nothing opens
+// under wine otherwise).
+function reopenUsb(g) {
+    usbLoad();
+    if (!g.shared) {
+        HERE.sweepUsb = new UsbCtor();
+        if (USB_SIM) {
+            UsbSim.reset();
+            g.usbId = UsbSim.plug(USB_UPS);
+        }
+        g.shared = {dirName: '001', fileName: '2'};
+    }
+    USB_METHODS.close.call(sweepUsb, g.shared);
+    USB_METHODS.open.call(sweepUsb, g.shared);
+    if (USB_SIM) UsbSim.queue(g.usbId, 'pkt');
+}
+sharedObject('USB send', reopenUsb,
+             'sweepUsb.send(sweepShared, {requestType: 0xA1, request: 1, value: 0x030C, length: 2});');
+sharedObject('USB getAnswer', reopenUsb, 'sweepUsb.getAnswer(sweepShared, {length: 8, timeout: 5});');
+// ---- end of USB
 
 // ---- Running ---------------------------------------------------------------------------
 

@@ -28,6 +28,10 @@ const Kx4Class databaseClass = {"SQLite"};
 
 const char *const kNotInitialized = "SQL error: database object not initialized";
 
+// SQLite's limit on the parameters of one statement (its default
+// SQLITE_MAX_VARIABLE_NUMBER).
+const uint32_t kMaxParams = 32766;
+
 // Another connection holding the file's lock makes a statement retry for
 // this long before it fails with "database is locked": two script threads
 // writing one file then take turns instead of failing.
@@ -141,8 +145,12 @@ int storeRow(void *data, int columns, char **values, char **names) {
         ok = (values[i] == nullptr || v != JSVAL_VOID) && kx4DefineResult(api, cx, row, names[i], v);
     }
     if (ok) {
-        jsval rowValue = OBJECT_TO_JSVAL(row);
-        ok = api->setElement(cx, sink->rows, sink->count, &rowValue);
+        // Defined, not assigned: an index setter on Array.prototype would run
+        // script here, inside SQLite's call, where a close of this object
+        // would wait for this very query.
+        char index[16];
+        snprintf(index, sizeof index, "%d", static_cast<int>(sink->count));
+        ok = api->defineProperty(cx, sink->rows, index, OBJECT_TO_JSVAL(row), nullptr, nullptr, JSPROP_ENUMERATE);
     }
     api->endRequest(cx);
     if (ok) sink->count++;
@@ -313,6 +321,12 @@ JSBool databaseQuery(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsva
         if (!kx4IsObject(argv[1]) || !api->getArrayLength(cx, JSVAL_TO_OBJECT(argv[1]), &paramCount)) {
             if (kx4ErrorPending(api, cx)) return JS_FALSE;
             api->reportError(cx, "SQLite.query: params must be an array");
+            return JS_FALSE;
+        }
+        // More than a statement can take: refused before anything is read.
+        if (paramCount > kMaxParams) {
+            api->reportError(cx, "SQL error: %u parameters given, a statement takes at most %u\nSQL query: %s",
+                             paramCount, kMaxParams, sql);
             return JS_FALSE;
         }
         params = readParams(cx, JSVAL_TO_OBJECT(argv[1]), paramCount);

@@ -50,6 +50,23 @@ checkThrows(function () { new SQLite(); }, 'Native function format error: SQLite
     checkEq(db.query('select 1.5 as x, -3 as y, 1e100 as z, 7/2 as w, \'\' as e'),
             [{x: '1.5', y: '-3', z: '1.0e+100', w: '3', e: ''}], 'numbers arrive as their text');
     checkEq(db.query('select 1 as a, 2 as a'), [{a: '2'}], 'a repeated column name keeps the last value');
+    // Column names are own data properties whatever they are named, and a
+    // leading byte 0xFF makes no hidden key.
+    r = db.query('select 1 as "__proto__", 2 as "constructor", 3 as "\xFFkx4.private", \'\xFF\x80\' as "0"');
+    checkEq(Object.keys(r[0]), ['0', '__proto__', 'constructor', '\xFFkx4.private'], 'odd column names are plain keys');
+    checkEq(Object.getPrototypeOf(r[0]), Object.prototype, '__proto__ as a column leaves the prototype');
+    checkEq([r[0].__proto__, r[0]['\xFFkx4.private'], r[0][0]], ['1', '3', '\xFF\x80'], 'their values');
+    // An index setter on Array.prototype is not called for the rows (it
+    // could close the object inside the query).
+    var setterCalls = 0;
+    Object.defineProperty(Array.prototype, '0', {set: function () { setterCalls++; db.close(); },
+                                                 configurable: true});
+    try {
+        r = db.query('select 1 as a union all select 2');
+    } finally {
+        delete Array.prototype[0];
+    }
+    checkEq([r.length, r[0], r[1], setterCalls], [2, {a: '1'}, {a: '2'}, 0], 'rows are defined, not assigned');
     checkEq(db.query('select * from t where 0'), [], 'no rows');
     checkEq(db.query(''), [], 'empty text');
     checkEq(db.query('-- nothing'), [], 'only a comment');
@@ -170,6 +187,8 @@ checkThrows(function () { new SQLite(); }, 'Native function format error: SQLite
         ['insert into q values(?)', {length: 1, 0: 'x'}, 'SQLite.query: params must be an array'],
         ['insert into q values(?)', null, 'SQLite.query: params must be an array'],
         ['insert into q values(?)', 5, 'SQLite.query: params must be an array'],
+        ['insert into q values(?)', new Array(40000),
+         sqlError('40000 parameters given, a statement takes at most 32766', 'insert into q values(?)')],
     ];
     bad.forEach(function (c) {
         checkThrows(function () { db.query(c[0], c[1]); }, c[2], 'bound ' + show(c[0]) + ' with ' + show(c[1]));

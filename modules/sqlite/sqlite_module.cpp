@@ -70,22 +70,29 @@ void endBusyWait(BusyWait *wait) {
 // The private data of an SQLite object. From the process heap, so that the
 // finalizer frees it without the engine. The counters change only while
 // the heap is held, so the heap lock guards them.
+// Statements of query(sql, params) are kept prepared for the next call
+// with the same text: a loop of inserts then prepares once. Most recent
+// first; a statement in use is out of the list.
+const int kCachedStatements = 8;
+
 struct DatabaseRecord {
     const Kx4Class *kx4Class;  // &databaseClass
     sqlite3 *db;               // null after a failed open or close
     BusyWait *busy;            // the busy handler's state, freed with the connection
+    sqlite3_stmt *cache[kCachedStatements];  // reset, bindings cleared
     int32_t users;             // queries running on `db` with the heap released
     int32_t pins;              // natives holding the record across a heap release
     bool orphaned;             // finalized while pinned: the last unpin frees it
 };
 
-void closeConnection(sqlite3 *db, BusyWait *busy) {
+void closeConnection(sqlite3 *db, BusyWait *busy, sqlite3_stmt *const *cache) {
+    for (int i = 0; i < kCachedStatements; i++) sqlite3_finalize(cache[i]);
     if (db) sqlite3_close_v2(db);
     HeapFree(GetProcessHeap(), 0, busy);
 }
 
 void destroyRecord(DatabaseRecord *rec) {
-    closeConnection(rec->db, rec->busy);
+    closeConnection(rec->db, rec->busy, rec->cache);
     HeapFree(GetProcessHeap(), 0, rec);
 }
 
@@ -115,6 +122,32 @@ class ConnectionUse {
     RecordPin pin_;
     DatabaseRecord *rec_;
 };
+
+// The cached statement of exactly this text, taken out of the list; null
+// when there is none. With the heap held (it guards the list).
+sqlite3_stmt *takeStatement(DatabaseRecord *rec, const char *sql) {
+    for (int i = 0; i < kCachedStatements && rec->cache[i]; i++) {
+        sqlite3_stmt *stmt = rec->cache[i];
+        if (strcmp(sqlite3_sql(stmt), sql) != 0) continue;
+        for (int j = i; j + 1 < kCachedStatements; j++) rec->cache[j] = rec->cache[j + 1];
+        rec->cache[kCachedStatements - 1] = nullptr;
+        return stmt;
+    }
+    return nullptr;
+}
+
+// Puts a reset statement first in the list; the least recently used one
+// falls out. A connection closed meanwhile keeps nothing.
+void keepStatement(DatabaseRecord *rec, sqlite3 *db, sqlite3_stmt *stmt) {
+    if (!stmt) return;
+    if (rec->db != db) {
+        sqlite3_finalize(stmt);
+        return;
+    }
+    sqlite3_finalize(rec->cache[kCachedStatements - 1]);
+    for (int j = kCachedStatements - 1; j > 0; j--) rec->cache[j] = rec->cache[j - 1];
+    rec->cache[0] = stmt;
+}
 
 // ---- Rows -------------------------------------------------------------------
 
@@ -242,15 +275,19 @@ void fail(Outcome *out, int code, const char *message) {
     snprintf(out->message, sizeof out->message, "%s", message);
 }
 
-// Prepares one statement, binds the parameters and steps through its rows,
-// handing each to storeRow. Runs with the heap released (storeRow takes it
-// back per row).
-void runBound(sqlite3 *db, const char *sql, const Param *params, uint32_t count, RowSink *sink, Outcome *out) {
+// Prepares one statement (unless *kept holds it already, from the cache),
+// binds the parameters and steps through its rows, handing each to
+// storeRow. Runs with the heap released (storeRow takes it back per row).
+// Leaves in *kept a statement worth keeping for the same text, reset.
+void runBound(sqlite3 *db, const char *sql, const Param *params, uint32_t count, RowSink *sink, Outcome *out,
+              sqlite3_stmt **kept) {
     out->code = SQLITE_OK;
     out->message[0] = 0;
-    sqlite3_stmt *stmt = nullptr;
+    sqlite3_stmt *stmt = *kept;
+    *kept = nullptr;
     const char *tail = nullptr;
-    int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, &tail);
+    int rc = SQLITE_OK;
+    if (!stmt) rc = sqlite3_prepare_v2(db, sql, -1, &stmt, &tail);
     if (rc != SQLITE_OK) {
         fail(out, rc, sqlite3_errmsg(db));
         return;
@@ -306,7 +343,13 @@ void runBound(sqlite3 *db, const char *sql, const Param *params, uint32_t count,
     if (rc != SQLITE_DONE && rc != SQLITE_ABORT) fail(out, rc, sqlite3_errmsg(db));
     if (rc == SQLITE_ABORT) fail(out, rc, "query aborted");
     free(cells);
-    sqlite3_finalize(stmt);
+    // Kept only when it is the whole text, so that the same text finds it.
+    if (rc == SQLITE_DONE && sqlite3_reset(stmt) == SQLITE_OK && strcmp(sqlite3_sql(stmt), sql) == 0) {
+        sqlite3_clear_bindings(stmt);
+        *kept = stmt;
+    } else {
+        sqlite3_finalize(stmt);
+    }
 }
 
 // ---- Methods ----------------------------------------------------------------
@@ -356,21 +399,25 @@ JSBool databaseQuery(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsva
         ConnectionUse use(rec);
         sqlite3 *db = rec->db;
         BusyWait *busy = rec->busy;
+        sqlite3_stmt *stmt = bound ? takeStatement(rec, sql) : nullptr;
         sink.depth = api->suspendRequest(cx);
         if (bound) {
-            runBound(db, sql, params, paramCount, &sink, &out);
+            runBound(db, sql, params, paramCount, &sink, &out, &stmt);
         } else {
             out.code = sqlite3_exec(db, sql, storeRow, &sink, &execError);
             out.message[0] = 0;
         }
         endBusyWait(busy);
         api->resumeRequest(cx, sink.depth);
+        keepStatement(rec, db, stmt);
     }
     free(params);
     if (sink.failed) {
-        // A slot failed while building a row: its own error says why.
+        // Building a row can fail only for want of script memory: a result
+        // too large for the heap. SQLite stopped there; the rows made so far
+        // go with the array.
         sqlite3_free(execError);
-        if (!kx4ErrorPending(api, cx)) api->reportError(cx, "SQLite.query: cannot build a row");
+        api->reportError(cx, "SQLite.query: out of script memory after %d rows", static_cast<int>(sink.count));
         return JS_FALSE;
     }
     if (out.code != SQLITE_OK) {
@@ -388,6 +435,9 @@ JSBool databaseClose(JSContext *cx, JSObject *obj, uintN, jsval *, jsval *) {
     if (!rec || !rec->db) return JS_TRUE;
     sqlite3 *db = rec->db;
     BusyWait *busy = rec->busy;
+    sqlite3_stmt *cache[kCachedStatements];
+    memcpy(cache, rec->cache, sizeof cache);
+    memset(rec->cache, 0, sizeof rec->cache);
     rec->db = nullptr;  // later queries find no connection at once
     rec->busy = nullptr;
     RecordPin pin(rec);
@@ -396,7 +446,7 @@ JSBool databaseClose(JSContext *cx, JSObject *obj, uintN, jsval *, jsval *) {
         Sleep(1);
     }
     Kx4HeapReleased released(api, cx);
-    closeConnection(db, busy);
+    closeConnection(db, busy, cache);
     return JS_TRUE;
 }
 

@@ -174,6 +174,18 @@ checkThrows(function () { new SQLite(); }, 'Native function format error: SQLite
     checkEq(db.query('select 1 as a; -- done', []), [{a: '1'}], 'a trailing comment is no statement');
     checkEq(db.query('', []), [], 'empty text with no parameters');
 
+    // The same text again runs with the new values only, also after the
+    // table it names changed.
+    db.query('create table c(a)');
+    [1, 2, 3].forEach(function (v) { db.query('insert into c values(?)', [v]); });
+    checkEq([1, 3, 4].map(function (v) { return db.query('select a from c where a = ?', [v]); }),
+            [[{a: '1'}], [{a: '3'}], []], 'one text, several values');
+    db.query('drop table c; create table c(a, b)');
+    checkThrows(function () { db.query('insert into c values(?)', [1]); },
+                sqlError('table c has 2 columns but 1 values were supplied', 'insert into c values(?)'),
+                'the same text after the table changed');
+    checkEq(db.query('select a from c where a = ?', [1]), [], 'a query of the old table sees the new one');
+
     db.query('create table q(a, b)');
     var bad = [
         ['insert into q values(?, ?)', ['x'], sqlError('1 parameters given, the statement takes 2', 'insert into q values(?, ?)')],

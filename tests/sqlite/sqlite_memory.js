@@ -54,6 +54,15 @@ check(memory3 - memory2 < 4, 'memory after 10,000 objects: ' + memory2.toFixed(1
 check(handles3 - handles2 <= 2, 'handles after 10,000 objects: ' + handles2 + ' -> ' + handles3);
 System.print('memory ' + [memory0, memory1, memory2, memory3].map(function (m) { return m.toFixed(1); }).join(' ') +
              ' MiB, handles ' + [handles0, handles1, handles2, handles3].join(' '));
+// A result too large for the script heap fails with a clear error, and
+// the heap is whole again afterwards.
+checkThrows(function () {
+    db.query('with recursive c(i) as (select 1 union all select i + 1 from c where i < 400000) ' +
+             'select i as a, i * 2 as b, \'row \' || i as c, i * 0.5 as d, -i as e from c');
+}, /^SQLite\.query: out of script memory after \d+ rows$/, 'a result beyond the heap');
+System.gc();
+checkEq(fetchPages(0, 10), 10000, 'pages after the failed query');
+
 check(!File.remove(FILE), 'an open database cannot be removed');
 db.close();
 // Every handle on the file is closed: SQLite opens it without delete

@@ -231,7 +231,11 @@ Param *readParams(JSContext *cx, JSObject *array, uint32_t count) {
     }
     for (uint32_t i = 0; i < count; i++) {
         jsval v = JSVAL_VOID;
-        if (!api->getElement(cx, array, static_cast<int32_t>(i), &v)) v = JSVAL_VOID;
+        // A getter that throws makes getElement fail with its error pending.
+        if (!api->getElement(cx, array, static_cast<int32_t>(i), &v)) {
+            if (kx4ErrorPending(api, cx)) break;
+            v = JSVAL_VOID;
+        }
         Param *p = &params[i];
         if (v == JSVAL_VOID || v == JSVAL_NULL) {
             p->kind = PARAM_NULL;
@@ -246,8 +250,10 @@ Param *readParams(JSContext *cx, JSObject *array, uint32_t count) {
         } else {
             p->kind = PARAM_TEXT;
             p->text = kx4ValueBytes(api, cx, v, &p->length);
+            // Only an object's conversion runs script that may throw; the
+            // first exception stops the conversions.
+            if (!JSVAL_IS_STRING(v) && kx4ErrorPending(api, cx)) break;
         }
-        if (kx4ErrorPending(api, cx)) break;
     }
     return params;
 }

@@ -204,6 +204,7 @@ function registryUnchanged() {
 // The exec cases' command makes a folder named after the case. Unless the
 // bad value is `wait` itself, a wrong action would have waited for it.
 function execMarker(cx) { return 'exec_marker' + cx.index; }
+function linkPath(cx) { return path('link' + cx.index + '.lnk'); }
 function execUnchanged(cx) {
     var name = execMarker(cx);
     for (var i = 0; cx.pos === 2 && i < 20 && !FILE_STATICS.status(path(name)); i++) N.sleep(50);
@@ -261,11 +262,13 @@ var ROWS = [
     {name: 'System.open', call: sys('open'), args: [[STR, argv[0]], [STR, 'empty.js'], [NONE, undefined]],
      onlyThrowing: true, setup: function () { writeFile('empty.js', ''); }},
     {name: 'System.createLink', call: sys('createLink'), record: true,
-     fields: {command: [STR, argv[0]], params: [STR, ''], link: [STR, path('l.lnk')], description: [STR, 'd'],
+     // A link of its own per case: a leftover of an earlier case (one whose
+     // removal raced the shell's writer) can never pass for this one's.
+     fields: {command: [STR, argv[0]], params: [STR, ''], link: [STR, linkPath], description: [STR, 'd'],
               iconPath: [STR, argv[0]], iconIndex: [NUM, 0], runas: [NUM, 0]},
-     setup: function () { FILE_STATICS.remove(path('l.lnk')); },
+     setup: function (cx) { FILE_STATICS.remove(linkPath(cx)); },
      thin: true,  // each link takes a while: fewer plain values per field
-     unchanged: function () { return FILE_STATICS.status(path('l.lnk')) ? 'the link was written' : null; }},
+     unchanged: function (cx) { return FILE_STATICS.status(linkPath(cx)) ? 'the link was written' : null; }},
     // Then the rest of System.
     {name: 'System.getRegistry', call: sys('getRegistry'), record: true,
      fields: {root: [STR, 'HKEY_CURRENT_USER'], path: [STR, SANDBOX.path], key: [STR, SANDBOX.key],
@@ -353,7 +356,22 @@ var ROWS = [
          var now = readFile(cx.port);
          return now === CONTENT ? null : 'port.bin now holds ' + JSON.stringify(String(now).slice(0, 40));
      }},
-    {name: 'Serial#close', method: 'close', cls: 'Serial', args: [[NONE, 0]]}
+    {name: 'Serial#close', method: 'close', cls: 'Serial', args: [[NONE, 0]]},
+    // Snmp (kx4mib.dll), on a session to a port where nobody listens; the
+    // helpers are in the Snmp block below.
+    {name: 'Snmp#open', call: snmpCall('open'), setup: snmpSetup, cleanup: snmpCleanup,
+     // Other texts would be looked up as host names: only the conversions.
+     skip: snmpOnlyConversions,
+     args: [[STR, '127.0.0.1:9'], [STR, 'public'], [NUM, 20]]},
+    {name: 'Snmp#getOID', call: snmpCall('getOID'), setup: snmpSetup, cleanup: snmpCleanup,
+     args: [[STR, '.1.3.6.1.2.1.1.1.0']]},
+    {name: 'Snmp#getNextOID', call: snmpCall('getNextOID'), setup: snmpSetup, cleanup: snmpCleanup,
+     args: [[STR, '.1.3.6.1.2.1.1']]},
+    {name: 'Snmp#walk', call: snmpCall('walk'), setup: snmpSetup, cleanup: snmpCleanup,
+     args: [[STR, '.1.3.6.1.2.1.1'], [NUM, 2]]},
+    {name: 'Snmp#setOID', call: snmpCall('setOID'), setup: snmpSetup, cleanup: snmpCleanup,
+     args: [[STR, '.1.3.6.1.2.1.1.4.0'], [STR, 's'], [STR, 'x']]},
+    {name: 'Snmp#close', call: snmpCall('close'), setup: snmpSetup, cleanup: snmpCleanup, args: [[NONE, 0]]}
 ];
 
 // The objects a method is called on instead of its own class's.
@@ -790,6 +808,93 @@ sharedObject('mutex', function (g) {
     if (g.shared) N.destroyMutex(g.shared);
     g.shared = N.createMutex();
 }, 'if (System.lockMutex(sweepShared, 1)) System.unlockMutex(sweepShared);');
+
+// ---- Snmp (kx4mib.dll) ----------------------------------------------------------------
+// Sessions go to the discard port of 127.0.0.1, where nobody listens: every
+// request ends in an error or a short time-out. The rows above use the
+// function declarations here (the constants are not set yet when the table
+// is made).
+
+var SNMP_NOBODY = '127.0.0.1:9', SNMP_TIMEOUT = 20;
+var SNMP_NAMES = ['open', 'close', 'getOID', 'getNextOID', 'walk', 'setOID'];
+
+// The class's methods, kept before a case can replace them.
+function snmpMethods() {
+    if (!HERE.sweepSnmpMethods) {
+        if (!N.loadModule('kx4mib.dll')) throw new Error('sweep.js: kx4mib.dll did not load');
+        HERE.sweepSnmpMethods = {};
+        SNMP_NAMES.forEach(function (k) { HERE.sweepSnmpMethods[k] = Snmp.prototype[k]; });
+        HERE.sweepSnmpCtor = Snmp;
+    }
+    return HERE.sweepSnmpMethods;
+}
+
+function snmpOpen(s) { return snmpMethods().open.call(s, SNMP_NOBODY, 'public', SNMP_TIMEOUT); }
+
+function snmpSetup(cx) {
+    cx.snmp = new (snmpMethods() && HERE.sweepSnmpCtor)();
+    snmpOpen(cx.snmp);
+}
+
+function snmpCleanup(cx) {
+    snmpMethods().close.call(cx.snmp);
+    cx.snmp = null;
+}
+
+// Calls the method on the case's Snmp; a conversion's close and re-open act
+// on that object.
+function snmpCall(name) {
+    return function (cx, self, args) {
+        var m = snmpMethods();
+        cx.close = function () { m.close.call(cx.snmp); };
+        cx.reopen = function () { m.close.call(cx.snmp); snmpOpen(cx.snmp); };
+        return m[name].apply(cx.snmp, args);
+    };
+}
+
+// The bad values whose conversion throws or has a side effect.
+function snmpOnlyConversions(v) {
+    if (v === null || typeof v != 'object') return true;
+    try { return !(v.hasOwnProperty('toString') || v.hasOwnProperty('valueOf')); } catch (e) { return false; }
+}
+
+// Every method but close on objects that are not an Snmp; close answers false.
+SNMP_NAMES.forEach(function (name) {
+    special('Snmp#' + name + ' on foreign objects', function (cx) {
+        var m = snmpMethods(), wrong = [];
+        var proto = HERE.sweepSnmpCtor.prototype;
+        [['File', cx.file], ['Serial', cx.serial], ['plain object', {}], ['Object.create(prototype)', Object.create(proto)],
+         ['prototype', proto], ['undefined', undefined], ['number', 1], ['string', 's'],
+         ['Snmp with the File prototype', Object.setPrototypeOf(new HERE.sweepSnmpCtor(), FileProto)]
+        ].forEach(function (t) {
+            var own = t[0] == 'Snmp with the File prototype';
+            try {
+                var r = name == 'open' ? m.open.call(t[1], SNMP_NOBODY, 'public', SNMP_TIMEOUT)
+                                       : m[name].call(t[1], '.1.3', 's', 'x');
+                if (name == 'close' ? r !== false : !own) wrong.push(t[0] + ' gave ' + JSON.stringify(r));
+            } catch (e) {
+                var want = 'Snmp.' + name + ': ' + (own ? 'SNMP Layer not initialized' : 'failed during get class root');
+                if (name == 'close' || name == 'open' && own || e.message !== want)
+                    wrong.push(t[0] + ' threw ' + describe(e));
+            }
+        });
+        return wrong.length ? wrong.join('; ') : null;
+    });
+});
+waitsReleased('Snmp#getOID', function () {
+    var s = new (snmpMethods() && HERE.sweepSnmpCtor)();
+    snmpMethods().open.call(s, '127.0.0.1:9', 'public', 300);
+    snmpMethods().getOID.call(s, '.1.3.6.1.2.1.1.1.0');
+    snmpMethods().close.call(s);
+});
+function reopenSnmp(g) {
+    if (!g.shared) g.shared = new (snmpMethods() && HERE.sweepSnmpCtor)();
+    snmpMethods().close.call(g.shared);
+    snmpMethods().open.call(g.shared, SNMP_NOBODY, 'public', 5);
+}
+sharedObject('Snmp getOID', reopenSnmp, 'sweepShared.getOID(".1.3.6.1.2.1.1.1.0");');
+sharedObject('Snmp walk', reopenSnmp, 'sweepShared.walk(".1.3.6.1.2.1.1", 3);');
+sharedObject('Snmp setOID', reopenSnmp, 'sweepShared.setOID(".1.3.6.1.2.1.1.4.0", "s", "x");');
 
 // ---- SQLite (kx4db.dll) ----------------------------------------------------------------
 // Self-contained: its own natives, database files and cases. Each case works

@@ -1055,6 +1055,174 @@ sharedObject('USB send', reopenUsb,
 sharedObject('USB getAnswer', reopenUsb, 'sweepUsb.getAnswer(sweepShared, {length: 8, timeout: 5});');
 // ---- end of USB
 
+// ---- SQLite (kx4db.dll) ----------------------------------------------------------------
+// Self-contained: its own natives, database files and cases. Each case works
+// on a fresh file sq<case>.db holding table t, and fails when a handle on
+// the file stays open after close (the file cannot be removed then).
+(function () {
+    if (!N.loadModule('kx4db.dll')) throw new Error('sweep.js: kx4db.dll did not load');
+    var Q = SQLite.prototype.query, C = SQLite.prototype.close, Ctor = SQLite, Proto = SQLite.prototype;
+    var NOT_INIT = 'SQL error: database object not initialized';
+    var INSERT = 'insert into t values(?)';
+
+    function dbFile(cx) { return path('sq' + cx.index + '.db'); }
+    function rows(db) { return Q.call(db, 'select count(*) as n from t')[0].n; }
+
+    // Runs body(cx, db) on a fresh database; closes it, and checks that no
+    // handle on its file stayed open.
+    function sqliteCase(name, body) {
+        special('SQLite ' + name, function (cx) {
+            var db = new Ctor(dbFile(cx));
+            Q.call(db, 'create table t(a)');
+            var wrong;
+            try { wrong = body(cx, db); } finally {
+                try { C.call(db); } catch (e) { wrong = also(wrong, 'close threw ' + describe(e)); }
+                SQLite = Ctor;  // a case may replace the class
+                db = null;
+                N.gc();
+            }
+            if (!FILE_STATICS.remove(dbFile(cx))) wrong = also(wrong, 'a handle of the database file stayed open');
+            return wrong;
+        });
+    }
+
+    // What a call did, against what it had to do: 'own' throw this case's
+    // Thrown, 'any' throw something, null anything but a crash; after a
+    // conversion closed the object (`closes`), the not-initialized error.
+    function judge(cx, expect, run, closes) {
+        var threw = false, error;
+        try { run(); } catch (e) { threw = true; error = e; }
+        if (expect == 'own' && (!threw || error !== cx.thrown))
+            return threw ? 'threw ' + describe(error) + ' instead of the conversion\'s exception'
+                         : 'the conversion\'s exception was lost';
+        if (expect == 'any' && !threw) return 'no exception';
+        if (closes && !threw && cx.effectRan == 'close') return 'answered after a conversion closed the object';
+        if (closes && threw && cx.effectRan == 'close' && !expect && String(error.message) != NOT_INIT)
+            return 'threw ' + describe(error) + ' after a conversion closed the object';
+        return null;
+    }
+
+    // Bad values in every position: the statement text, the params array,
+    // one parameter. `db` is what the conversion effects close and re-enter.
+    function withEffects(cx, db, again) {
+        cx.close = function () { C.call(db); };
+        cx.reopen = function () { C.call(db); };  // no re-open: the object stays closed
+        cx.effects = effects(cx, again);
+    }
+    var names = values({thrown: null, effects: effects({}, function () {})}, 0);
+    var POSITIONS = [
+        ['sql', function (db, v) { return Q.call(db, v); }, 'str'],
+        ['sql with params', function (db, v) { return Q.call(db, v, [1]); }, 'str'],
+        ['params', function (db, v) { return Q.call(db, INSERT, v); }, 'array'],
+        ['parameter', function (db, v) { return Q.call(db, INSERT, [v]); }, 'param'],
+        ['second parameter', function (db, v) { return Q.call(db, 'insert into t values(?), (?)', ['ok', v]); },
+         'param']
+    ];
+    POSITIONS.forEach(function (pos) {
+        names.forEach(function (val, i) {
+            sqliteCase('query ' + pos[0] + '=' + val.name, function (cx, db) {
+                withEffects(cx, db, function () { pos[1](db, INSERT); });
+                var v = values(cx, pos[2] == 'array' ? ['x'] : pos[0] == 'sql' ? 'select 1' : 'x')[i].v;
+                var expect = val.str;
+                // A params value that is not an array fails without converting
+                // anything; undefined is no params at all.
+                if (pos[2] == 'array') expect = v === undefined || Array.isArray(v) ? null : 'any';
+                // Numbers, booleans, null and undefined bind without conversion.
+                if (pos[2] == 'param' && (v === null || typeof v != 'object' && typeof v != 'symbol' &&
+                                          typeof v != 'function'))
+                    expect = null;
+                var before = rows(db);
+                var wrong = judge(cx, expect, function () { pos[1](db, v); }, true);
+                if (expect && cx.effectRan != 'close' && rows(db) !== before) wrong = also(wrong, 'it inserted a row');
+                return wrong;
+            });
+        });
+    });
+
+    // The constructor's file name.
+    names.forEach(function (val, i) {
+        special('SQLite constructor file=' + val.name, function (cx) {
+            withEffects(cx, null, function () {});
+            cx.close = cx.reopen = function () {};
+            var v = values(cx, dbFile(cx))[i].v, made = null;
+            var wrong = judge(cx, val.str, function () { made = new Ctor(v); }, false);
+            if (made) {
+                try { Q.call(made, 'select 1'); } catch (e) { /* a name that is no database is fine */ }
+                C.call(made);
+            }
+            return wrong;
+        });
+    });
+
+    // Foreign `this`: query reports, close does nothing; the real object
+    // keeps working.
+    var FOREIGN = [
+        ['plain object', function () { return {}; }],
+        ['Object.create(prototype)', function () { return Object.create(Proto); }],
+        ['prototype', function () { return Proto; }],
+        ['File', function () { return new File(); }],
+        ['Serial', function () { return new Serial(); }],
+        ['File with the SQLite prototype', function () { return Object.setPrototypeOf(new File(), Proto); }],
+        ['undefined', function () { return undefined; }],
+        ['number', function () { return 1; }],
+        ['string', function () { return 's'; }],
+        ['function', function () { return function () {}; }]
+    ];
+    FOREIGN.forEach(function (t) {
+        sqliteCase('this=' + t[0], function (cx, db) {
+            var wrong = null;
+            try {
+                Q.call(t[1](), INSERT, ['x']);
+                wrong = 'query on it did not throw';
+            } catch (e) {
+                if (String(e.message) != NOT_INIT) wrong = 'query threw ' + describe(e);
+            }
+            try { C.call(t[1]()); } catch (e) { wrong = also(wrong, 'close threw ' + describe(e)); }
+            Q.call(db, INSERT, ['x']);
+            return also(wrong, rows(db) === '1' ? null : 'the real object did not insert');
+        });
+    });
+    sqliteCase('own object with the File prototype', function (cx, db) {
+        Object.setPrototypeOf(db, FileProto);
+        Q.call(db, INSERT, ['x']);
+        return rows(db) === '1' ? null : 'it did not insert';
+    });
+
+    // A query that runs long lets other threads run, and a close from
+    // another thread while it runs waits for it.
+    var LONG_QUERY = 'with recursive c(i) as (select 1 union all select i + 1 from c where i < 1000000) ' +
+                     'select sum(i) as s from c';
+    waitsReleased('SQLite#query', function (cx) {
+        var db = new Ctor(':memory:');
+        Q.call(db, LONG_QUERY);
+        C.call(db);
+    });
+    sqliteCase('close from another thread during a query', function (cx, db) {
+        var g = {db: db, rows: null, error: null, done: false};
+        HERE.sweepSqlite = g;
+        N.createThread('(function (g) { try { g.rows = g.db.query(' + JSON.stringify(LONG_QUERY) + '); } ' +
+                       'catch (e) { g.error = String(e.message); } finally { g.done = true; } })(sweepSqlite);');
+        N.sleep(30);
+        C.call(db);
+        for (var w = 0; w < 2000 && !g.done; w++) N.sleep(5);
+        if (!g.done) return 'the query did not end';
+        if (g.error !== null && g.error != NOT_INIT) return 'the query threw ' + g.error;
+        if (g.error === null && (!g.rows || g.rows[0].s != '500000500000')) return 'the query gave ' + JSON.stringify(g.rows);
+        return null;
+    });
+
+    // Threads closing, re-making and using one object (see sharedObject).
+    function reopenSqlite(g) {
+        if (g.shared) C.call(g.shared);
+        g.shared = new Ctor(path('tshared.db'));
+    }
+    var sq = new Ctor(path('tshared.db'));
+    Q.call(sq, 'create table if not exists t(a)');
+    C.call(sq);
+    sharedObject('SQLite query', reopenSqlite, 'sweepShared.query("select count(*) as n from t");');
+    sharedObject('SQLite bound insert', reopenSqlite, 'sweepShared.query("insert into t values(?)", [g.rounds]);');
+})();
+
 // ---- Running ---------------------------------------------------------------------------
 
 function describe(e) {

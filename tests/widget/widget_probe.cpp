@@ -48,6 +48,58 @@ static JSBool probePixel(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsv
     return JS_TRUE;
 }
 
+// box(hWnd, w, h, colour, tolerance): the bounding box [left, top, right,
+// bottom] (inclusive) of the client pixels within `tolerance` of 0xRRGGBB
+// in every channel, among the first w x h; [] when there are none.
+static JSBool probeBox(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rval) {
+    HWND win = argWindow(cx, argc, argv, 0);
+    int w = argInt(cx, argc, argv, 1), h = argInt(cx, argc, argv, 2);
+    uint32_t colour = (uint32_t)argInt(cx, argc, argv, 3);
+    int tol = argInt(cx, argc, argv, 4);
+    if (w <= 0 || h <= 0 || w > 4096 || h > 4096) return JS_TRUE;
+    HDC dc = GetDC(win);
+    HDC mem = CreateCompatibleDC(dc);
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void *bits = 0;
+    HBITMAP bmp = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, 0, 0);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    BitBlt(mem, 0, 0, w, h, dc, 0, 0, SRCCOPY);
+    GdiFlush();
+    int box[4] = {w, h, -1, -1};
+    const uint32_t *px = (const uint32_t *)bits;
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            uint32_t p = px[y * w + x];
+            bool match = true;
+            for (int k = 0; k < 3; k++) {
+                int a = (p >> (8 * k)) & 255, b = (colour >> (8 * k)) & 255;
+                if (a - b > tol || b - a > tol) match = false;
+            }
+            if (!match) continue;
+            if (x < box[0]) box[0] = x;
+            if (y < box[1]) box[1] = y;
+            if (x > box[2]) box[2] = x;
+            if (y > box[3]) box[3] = y;
+        }
+    SelectObject(mem, old);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(win, dc);
+    JSObject *a = api->newArray(cx, 0, 0);
+    *rval = OBJECT_TO_JSVAL(a);
+    if (box[2] < 0) return JS_TRUE;
+    for (int i = 0; i < 4; i++) {
+        jsval v = api->newNumber(cx, box[i]);
+        api->setElement(cx, a, i, &v);
+    }
+    return JS_TRUE;
+}
+
 // gui(): [GDI objects, USER objects] of this process.
 static JSBool probeGui(JSContext *cx, JSObject *, uintN, jsval *, jsval *rval) {
     jsval v[2] = {api->newNumber(cx, GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)),
@@ -263,7 +315,7 @@ static const JSFunctionSpec probeFunctions[] = {
     JS_FS("font", probeFont, 1),         JS_FS("objectType", probeObjectType, 1),
     JS_FS("menu", probeMenu, 1),         JS_FS("input", probeInput, 3),
     JS_FS("focus", probeFocus, 1),       JS_FS("showWindow", probeShowWindow, 2),
-    JS_FS("place", probePlace, 3),       JS_FS("postQuit", probePostQuit, 0),
+    JS_FS("place", probePlace, 3),       JS_FS("postQuit", probePostQuit, 0), JS_FS("box", probeBox, 5),
     JS_FS_END,
 };
 

@@ -100,6 +100,21 @@ static JSBool probeBox(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval
     return JS_TRUE;
 }
 
+// marks(): [GDI, USER] handle-table positions of a fresh brush and a fresh
+// window. Freed table entries are reused first, so the positions stay put
+// while nothing leaks and climb when objects pile up; this measures leaks
+// where GetGuiResources answers 0 (wine).
+static JSBool probeMarks(JSContext *cx, JSObject *, uintN, jsval *, jsval *rval) {
+    HBRUSH brush = CreateSolidBrush(0);
+    HWND w = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, 0, 0, 0);
+    jsval v[2] = {api->newNumber(cx, (double)((uintptr_t)brush & 0xFFFF)),
+                  api->newNumber(cx, (double)((uintptr_t)w & 0xFFFF))};
+    DeleteObject(brush);
+    DestroyWindow(w);
+    *rval = OBJECT_TO_JSVAL(api->newArray(cx, 2, v));
+    return JS_TRUE;
+}
+
 // gui(): [GDI objects, USER objects] of this process.
 static JSBool probeGui(JSContext *cx, JSObject *, uintN, jsval *, jsval *rval) {
     jsval v[2] = {api->newNumber(cx, GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)),
@@ -315,7 +330,7 @@ static const JSFunctionSpec probeFunctions[] = {
     JS_FS("font", probeFont, 1),         JS_FS("objectType", probeObjectType, 1),
     JS_FS("menu", probeMenu, 1),         JS_FS("input", probeInput, 3),
     JS_FS("focus", probeFocus, 1),       JS_FS("showWindow", probeShowWindow, 2),
-    JS_FS("place", probePlace, 3),       JS_FS("postQuit", probePostQuit, 0), JS_FS("box", probeBox, 5),
+    JS_FS("place", probePlace, 3),       JS_FS("postQuit", probePostQuit, 0), JS_FS("box", probeBox, 5), JS_FS("marks", probeMarks, 0),
     JS_FS_END,
 };
 

@@ -8,12 +8,18 @@ namespace widget {
 namespace {
 
 const int32_t KEEP = INT32_MIN;  // a coordinate the script did not give
+const int32_t MAX_EXTENT = 32767;
+const size_t MAX_TEXT = 8192;
 
 // The image part of draw, only when the string really holds
-// imageWidth x imageHeight pixels: a short string or a bad size draws no
-// image rather than reading past the string.
-bool imageFits(int32_t width, int32_t height, size_t length) {
+// imageWidth x imageHeight pixels and the target size is a real one: a
+// short string or a bad size draws no image rather than reading past the
+// string.
+bool imageFits(int32_t width, int32_t height, size_t length, int32_t w, int32_t h) {
     if (width <= 0 || height <= 0) return false;
+    // Beyond the display's 16-bit coordinates a stretch is no picture, and
+    // under X it ends the process's display connection.
+    if (w <= 0 || h <= 0 || w > MAX_EXTENT || h > MAX_EXTENT) return false;
     uint64_t need = (uint64_t)width * (uint64_t)height * 4;
     return need <= (uint64_t)INT32_MAX && need <= (uint64_t)length;
 }
@@ -48,7 +54,7 @@ JSBool draw(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *) {
     Kx4HeapReleased released(api, cx);
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(hWnd, &ps);
-    if (dc && image && imageFits(imageWidth, imageHeight, imageLength)) {
+    if (dc && image && imageFits(imageWidth, imageHeight, imageLength, w, h)) {
         // The pixels are premultiplied at load time: one AlphaBlend paints them.
         HDC memory = CreateCompatibleDC(dc);
         HBITMAP bitmap = CreateBitmap(imageWidth, imageHeight, 1, 32, image);
@@ -76,7 +82,10 @@ JSBool draw(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *) {
             SetTextAlign(dc, TA_RIGHT | TA_TOP);
         }
         SetTextColor(dc, RGB((color >> 16) & 0xFF, (color >> 8) & 0xFF, color & 0xFF));
-        TextOutW(dc, x, textY, text, (int)wcslen(text));
+        // One line: past MAX_TEXT characters it is wider than any screen, and
+        // the display server refuses (and under X disconnects) such a request.
+        size_t length = wcslen(text);
+        TextOutW(dc, x, textY, text, (int)(length > MAX_TEXT ? MAX_TEXT : length));
         if (font) {
             SelectObject(dc, oldFont);
             DeleteObject(font);

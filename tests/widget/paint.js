@@ -108,6 +108,21 @@ textCases.forEach(function (t) {
     });
 })();
 
+// Sizes and texts no display can show are left out, not sent to it (under
+// X such a request ends the process's display connection).
+(function () {
+    var img = Widget.loadImage(makePng(2, 2, {colorType: 2}, function () { return [0, 0, 255]; }));
+    var c = component({x: 10, y: 100, w: 60, h: 30, imageWidth: 2, imageHeight: 2, imageContent: img.imageContent,
+                       utext: new Array(70001).join('H'), textSize: 20, textColor: RED});
+    c.w = 2147483647;
+    repaint(c);
+    checkEq(Probe.box(c.hWnd, 60, 30, 0x0000FF, 10), [], 'a stretch to 2147483647 draws no image');
+    c.w = 60;
+    repaint(c);
+    check(Probe.box(c.hWnd, 60, 30, RED, 40).length == 4, 'a 70000-character text draws its first part');
+    Widget.destroy(c);
+})();
+
 // ---- refresh and resize ----------------------------------------------------
 
 (function () {

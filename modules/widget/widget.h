@@ -12,6 +12,9 @@ extern HINSTANCE instance;
 // Context the window procedure evaluates events in; set once by the first
 // init or create, never changed afterwards.
 extern JSContext *eventContext;
+// The thread that set it: a context runs on one thread only.
+extern DWORD eventThread;
+void setEventContext(JSContext *cx);
 
 extern const wchar_t windowClassName[];  // L"WndClass"
 

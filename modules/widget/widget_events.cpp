@@ -96,7 +96,10 @@ void formatEvent(char (&s)[256], HWND hWnd, UINT msg, WPARAM wParam, LPARAM lPar
 
 LRESULT CALLBACK windowProcedure(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     JSContext *cx = eventContext;
-    if (!cx) return DefWindowProcW(hWnd, msg, wParam, lParam);
+    // Windows made by another script thread than the one that owns the
+    // event context get default processing: evaluating on that context from
+    // this thread would corrupt it.
+    if (!cx || GetCurrentThreadId() != eventThread) return DefWindowProcW(hWnd, msg, wParam, lParam);
     char statement[256] = {0};
     formatEvent(statement, hWnd, msg, wParam, lParam);
     if (!statement[0]) return DefWindowProcW(hWnd, msg, wParam, lParam);

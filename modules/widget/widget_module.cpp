@@ -6,6 +6,12 @@ namespace widget {
 HostApi *api;
 HINSTANCE instance;
 JSContext *eventContext;
+DWORD eventThread;
+
+void setEventContext(JSContext *cx) {
+    eventContext = cx;
+    eventThread = GetCurrentThreadId();
+}
 
 namespace {
 

@@ -65,7 +65,7 @@ void attachFont(HWND control, HFONT font) {
 
 JSBool init(JSContext *cx, JSObject *, uintN, jsval *, jsval *) {
     if (eventContext) return JS_TRUE;
-    eventContext = cx;
+    setEventContext(cx);
     registerWindowClass();
     return JS_TRUE;
 }
@@ -73,7 +73,7 @@ JSBool init(JSContext *cx, JSObject *, uintN, jsval *, jsval *) {
 JSBool create(JSContext *cx, JSObject *, uintN argc, jsval *argv, jsval *rval) {
     const char *usage = "Widget.create(<cmp>)";
     if (!kx4RequireArgs(api, cx, argc, 1, usage)) return JS_FALSE;
-    if (!eventContext) eventContext = cx;
+    if (!eventContext) setEventContext(cx);
     JSObject *cmp;
     if (!componentArg(cx, argc, argv, usage, &cmp)) return JS_FALSE;
 

@@ -6,6 +6,7 @@
  * Probe  plain object of natives; every argument is a number unless said.
  */
 #include <windows.h>
+#include <psapi.h>
 #include <string.h>
 
 #include "kx4.h"
@@ -112,6 +113,15 @@ static JSBool probeMarks(JSContext *cx, JSObject *, uintN, jsval *, jsval *rval)
     DeleteObject(brush);
     DestroyWindow(w);
     *rval = OBJECT_TO_JSVAL(api->newArray(cx, 2, v));
+    return JS_TRUE;
+}
+
+// memory(): the process's private bytes (for the benchmarks).
+static JSBool probeMemory(JSContext *cx, JSObject *, uintN, jsval *, jsval *rval) {
+    PROCESS_MEMORY_COUNTERS_EX pmc = {};
+    pmc.cb = sizeof pmc;
+    GetProcessMemoryInfo(GetCurrentProcess(), (PROCESS_MEMORY_COUNTERS *)&pmc, sizeof pmc);
+    *rval = api->newNumber(cx, (double)pmc.PrivateUsage);
     return JS_TRUE;
 }
 
@@ -330,7 +340,7 @@ static const JSFunctionSpec probeFunctions[] = {
     JS_FS("font", probeFont, 1),         JS_FS("objectType", probeObjectType, 1),
     JS_FS("menu", probeMenu, 1),         JS_FS("input", probeInput, 3),
     JS_FS("focus", probeFocus, 1),       JS_FS("showWindow", probeShowWindow, 2),
-    JS_FS("place", probePlace, 3),       JS_FS("postQuit", probePostQuit, 0), JS_FS("box", probeBox, 5), JS_FS("marks", probeMarks, 0),
+    JS_FS("place", probePlace, 3),       JS_FS("postQuit", probePostQuit, 0), JS_FS("box", probeBox, 5), JS_FS("marks", probeMarks, 0), JS_FS("memory", probeMemory, 0),
     JS_FS_END,
 };
 

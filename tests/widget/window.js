@@ -280,6 +280,24 @@ function merge(a, b) {
     Widget.destroy(tn);
 })();
 
+// A window made by another script thread: its messages are not evaluated
+// on this thread's event context (that would run one context on two
+// threads); they get the system's processing.
+(function () {
+    events = [];
+    var result = null;
+    System.createThread(function () {
+        var w = {type: 'Frame', show: 0};
+        Widget.create(w);
+        Probe.send(w.hWnd, WM.TIMER, 0, 0);
+        Probe.send(w.hWnd, WM.CLOSE, 0, 0);
+        result = {made: w.hWnd != 0, alive: Probe.info(w.hWnd).exists};
+    });
+    for (var i = 0; i < 500 && !result; i++) System.sleep(10);
+    checkEq(result, {made: true, alive: 0}, 'another thread\'s window closes by default processing');
+    checkEq(events, [], 'and nothing of it was evaluated');
+})();
+
 // eventLoop after PostQuitMessage: 0, nothing dispatched.
 Probe.postQuit();
 checkEq(Widget.eventLoop(), 0, 'eventLoop after WM_QUIT returns 0');

@@ -30,7 +30,8 @@ open(sys.argv[1], 'wb').write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack(
 PY
 
 script=$(win "$root/bench/widget_bench.js")
-# min_ms <command...>: the smallest time of RUNS runs (third field of the line).
+kx4() { KX4_WIDGET_BENCH="$*" run "$bin/kx4test.exe" "$script"; }
+# measure <key> <command...>: keeps every time and the smallest (third field).
 declare -A best
 measure() {
   local key=$1; shift
@@ -42,11 +43,11 @@ measure() {
 }
 declare -A all
 for ((r = 0; r < RUNS; r++)); do
-  measure kx4_events env KX4_WIDGET_BENCH="events $EVENTS" run "$bin/kx4test.exe" "$script"
+  measure kx4_events kx4 events "$EVENTS"
   measure c_events run "$bench/kx4bench_widget_baseline.exe" events "$EVENTS"
-  measure kx4_paint env KX4_WIDGET_BENCH="paint $PAINTS" run "$bin/kx4test.exe" "$script"
+  measure kx4_paint kx4 paint "$PAINTS"
   measure c_paint run "$bench/kx4bench_widget_baseline.exe" paint "$PAINTS"
-  measure kx4_decode env KX4_WIDGET_BENCH="decode $DECODES $(win "$png")" run "$bin/kx4test.exe" "$script"
+  measure kx4_decode kx4 decode "$DECODES" "$(win "$png")"
   measure c_decode run "$bench/kx4bench_widget_baseline.exe" decode "$DECODES" "$(win "$png")"
 done
 
@@ -59,4 +60,4 @@ echo "== Widget: rates from the fastest of $RUNS runs; ratio = kx4 rate / C rate
 report events "$EVENTS" events/s kx4_events c_events
 report paint "$PAINTS" paints/s kx4_paint c_paint
 report decode "$DECODES" decodes/s kx4_decode c_decode
-KX4_WIDGET_BENCH="memory 200" run "$bin/kx4test.exe" "$script"
+kx4 memory 200

@@ -9,6 +9,10 @@ namespace {
 
 const UINT TRAY_CALLBACK = WM_USER + 1;
 
+// The window with a leave request in force (windows and their messages
+// belong to the event context's one thread).
+HWND trackedWindow;
+
 const char *buttonName(UINT msg) {
     switch (msg) {
     case WM_LBUTTONDOWN: return "LEFT_DOWN";
@@ -30,6 +34,7 @@ void formatEvent(char (&s)[256], HWND hWnd, UINT msg, WPARAM wParam, LPARAM lPar
     long my = (long)((int32_t)lParam >> 16);
     switch (msg) {
     case WM_DESTROY:
+        if (trackedWindow == hWnd) trackedWindow = 0;
         snprintf(s, sizeof s, "Widget.onEvent({hWnd: %ld, msg: 'DESTROY'})", window);
         break;
     case WM_MOVE: {
@@ -65,12 +70,17 @@ void formatEvent(char (&s)[256], HWND hWnd, UINT msg, WPARAM wParam, LPARAM lPar
         snprintf(s, sizeof s, "Widget.onEvent({hWnd: %ld, msg: 'TIMER'})", window);
         break;
     case WM_MOUSEMOVE: {
-        // Ask for one WM_MOUSELEAVE when the pointer leaves; every move renews it.
-        TRACKMOUSEEVENT tme = {};
-        tme.cbSize = sizeof tme;
-        tme.dwFlags = TME_LEAVE;
-        tme.hwndTrack = hWnd;
-        _TrackMouseEvent(&tme);
+        // Ask for one WM_MOUSELEAVE when the pointer leaves. A request stays
+        // in force until that message comes, so it is renewed only when
+        // none is in force for this window: asking again on every move costs
+        // a round trip to the window server each time.
+        if (trackedWindow != hWnd) {
+            TRACKMOUSEEVENT tme = {};
+            tme.cbSize = sizeof tme;
+            tme.dwFlags = TME_LEAVE;
+            tme.hwndTrack = hWnd;
+            if (_TrackMouseEvent(&tme)) trackedWindow = hWnd;
+        }
         snprintf(s, sizeof s, "Widget.onEvent({hWnd: %ld, msg: 'MOUSE_OVER', x: %ld, y: %ld})", window, mx, my);
         break;
     }
@@ -82,6 +92,7 @@ void formatEvent(char (&s)[256], HWND hWnd, UINT msg, WPARAM wParam, LPARAM lPar
                  window, buttonName(msg), mx, my);
         break;
     case WM_MOUSELEAVE:
+        if (trackedWindow == hWnd) trackedWindow = 0;  // the request is used up
         snprintf(s, sizeof s, "Widget.onEvent({hWnd: %ld, msg: 'MOUSE_OUT'})", window);
         break;
     case TRAY_CALLBACK: {

@@ -37,6 +37,12 @@ function lastOf(h, msg) { var l = eventsOf(h, msg); return l[l.length - 1]; }
     pump(200);
     checkEq(eventsOf(c.hWnd, 'MOUSE_OUT'), [{hWnd: c.hWnd, msg: 'MOUSE_OUT'}], 'one MOUSE_OUT on leaving');
     checkEq(lastOf(f.hWnd, 'MOUSE_OVER'), {hWnd: f.hWnd, msg: 'MOUSE_OVER', x: 200, y: 150}, 'and the frame sees the pointer');
+    // Back in and out again: leave tracking is asked for anew after each leave.
+    Probe.input('move', fi.cx + 20 + 5, fi.cy + 30 + 5);
+    pumpUntil(function () { return lastOf(c.hWnd, 'MOUSE_OVER').x == 5; });
+    Probe.input('move', fi.cx + 250, fi.cy + 20);
+    pumpUntil(function () { return eventsOf(c.hWnd, 'MOUSE_OUT').length > 1; });
+    checkEq(eventsOf(c.hWnd, 'MOUSE_OUT').length, 2, 'a second visit ends with a second MOUSE_OUT');
 })();
 
 // ---- Typing into an Edit -----------------------------------------------------

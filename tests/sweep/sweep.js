@@ -1,4 +1,4 @@
-// The bad-input sweep: every native of System, File and Serial called with a
+// The bad-input sweep: every native of System, File, Serial and Widget called with a
 // matrix of bad values, foreign `this` objects, re-entrant conversions and
 // two threads on one object. Run by sweep.py, which starts kx4test.exe with
 //   KX4_SWEEP_DIR    the scratch folder (Windows path); the only place the
@@ -154,6 +154,7 @@ function fixture(cx) {
 // Undoes what a case may have changed in the process: deleted or replaced
 // functions, the current folder, the locale, open objects.
 function restore(cx) {
+    if (typeof WIDGET != 'undefined') Object.keys(WIDGET).forEach(function (k) { Widget[k] = WIDGET[k]; });
     Object.keys(N).forEach(function (k) { System[k] = N[k]; });
     Object.keys(FILE_METHODS).forEach(function (k) { FileProto[k] = FILE_METHODS[k]; });
     Object.keys(SERIAL_METHODS).forEach(function (k) { SerialProto[k] = SERIAL_METHODS[k]; });
@@ -394,6 +395,70 @@ var ROWS = [
     // ---- end of USB
 ];
 
+// ---- Widget (kx4ui.dll) ----------------------------------------------------------
+// Its natives use no `this` and keep no per-object record: the cases are bad
+// components and fields, throwing conversions, and conversions that destroy
+// the very window in use. Each case gets a hidden host frame with a child;
+// eventLoop is left out (it waits for a message that no case sends).
+if (!N.loadModule('kx4ui.dll')) throw new Error('sweep.js: kx4ui.dll did not load');
+var WIDGET = {};
+Object.getOwnPropertyNames(Widget).forEach(function (k) { WIDGET[k] = Widget[k]; });
+WIDGET.init();
+Widget.onEvent = function () { return false; };
+var WIDGET_PNG = '\x89\x50\x4E\x47\x0D\x0A\x1A\x0A\x00\x00\x00\x0D\x49\x48\x44\x52\x00\x00\x00\x01\x00\x00' +
+    '\x00\x01\x08\x06\x00\x00\x00\x1F\x15\xC4\x89\x00\x00\x00\x0D\x49\x44\x41\x54\x78\x9C\x63\x10\x50\x30\x68' +
+    '\x00\x00\x01\x85\x00\xE1\xE2\xC4\x23\x36\x00\x00\x00\x00\x49\x45\x4E\x44\xAE\x42\x60\x82';
+
+function widgetSetup(cx) {
+    cx.wHost = {type: 'Frame', show: 0};
+    WIDGET.create(cx.wHost);
+    cx.wChild = {type: 'Edit', hParent: cx.wHost.hWnd, utext: 'child'};
+    WIDGET.create(cx.wChild);
+}
+// The close effect destroys the child window in use.
+function widgetClose(cx) { WIDGET.destroy({hWnd: cx.wChild.hWnd}); }
+function widgetCleanup(cx) { WIDGET.destroy({hWnd: cx.wHost.hWnd}); }
+function widgetCall(name) {
+    return function (cx, self, args) { return WIDGET[name].apply(self, args); };
+}
+function child(cx) { return cx.wChild.hWnd; }
+// A call that must have thrown before acting: the child still has its text.
+function widgetUnchanged(cx) {
+    var t = WIDGET.getProperty({hWnd: cx.wChild.hWnd}, 'utext');
+    return t === 'child' || !cx.wChild.hWnd ? null : 'the child now reads ' + JSON.stringify(t);
+}
+var WIDGET_DRAW = {hWnd: [NUM, child], type: [STR, 'Component'], imageWidth: [NUM, 1], imageHeight: [NUM, 1],
+    w: [NUM, 20], h: [NUM, 20], imageContent: [STR, '\x10\x20\x30\x80'], utext: [STR, 'text'],
+    textPosX: [NUM, 1], textPosY: [NUM, 1], textFont: [STR, 'Arial'], textSize: [NUM, 12],
+    textStyle: [STR, 'BC'], textColor: [NUM, 0xC20000]};
+[
+    {name: 'Widget.create', call: widgetCall('create'), record: true, setup: widgetSetup, cleanup: widgetCleanup,
+     fields: {type: [STR, 'Edit'], hParent: [NUM, function (cx) { return cx.wHost.hWnd; }], utitle: [STR, 't'],
+              show: [NUM, 0], timer: [NUM, -1], utext: [STR, 'x'], textFont: [STR, 'Arial'], textSize: [NUM, 12],
+              textStyle: [STR, 'B']}},
+    {name: 'Widget.destroy', call: widgetCall('destroy'), record: true, setup: widgetSetup, cleanup: widgetCleanup,
+     fields: {type: [STR, 'Edit'], hWnd: [NUM, child]}},
+    // show stores its second argument as cmp.show before it reads it back.
+    {name: 'Widget.show', call: widgetCall('show'), setup: widgetSetup, cleanup: widgetCleanup,
+     args: [[NONE, function (cx) { return {hWnd: cx.wChild.hWnd}; }], [NUM, 0]]},
+    {name: 'Widget.setWindowTop', call: widgetCall('setWindowTop'), record: true, setup: widgetSetup,
+     cleanup: widgetCleanup, fields: {hWnd: [NUM, child]}},
+    {name: 'Widget.getProperty', call: widgetCall('getProperty'), setup: widgetSetup, cleanup: widgetCleanup,
+     args: [[NONE, function (cx) { return {hWnd: cx.wChild.hWnd}; }], [STR, 'utext']]},
+    {name: 'Widget.refresh', call: widgetCall('refresh'), record: true, setup: widgetSetup, cleanup: widgetCleanup,
+     unchanged: widgetUnchanged, fields: {hWnd: [NUM, child], type: [STR, 'Edit'], utext: [STR, 'changed']}},
+    {name: 'Widget.draw', call: widgetCall('draw'), record: true, setup: widgetSetup, cleanup: widgetCleanup,
+     fields: WIDGET_DRAW},
+    {name: 'Widget.resize', call: widgetCall('resize'), record: true, setup: widgetSetup, cleanup: widgetCleanup,
+     fields: {hWnd: [NUM, child], x: [NUM, 1], y: [NUM, 2], w: [NUM, 30], h: [NUM, 20], type: [STR, 'Edit'],
+              style: [NUM, 0x50000080]}},
+    {name: 'Widget.loadImage', call: widgetCall('loadImage'), args: [[STR, WIDGET_PNG]]},
+    {name: 'Widget.loadIcon', call: widgetCall('loadIcon'), args: [[STR, WIDGET_PNG]]}
+].forEach(function (row) {
+    row.close = widgetClose;
+    ROWS.push(row);
+});
+
 // The objects a method is called on instead of its own class's.
 function foreignThis(cls) {
     var other = cls == 'File' ? function () { return new Serial(); } : function () { return new File(); };
@@ -432,6 +497,7 @@ function targetOf(cx, row) {
 // Closing and re-opening the object a native works on (the fixture's File
 // for the natives of System and the File statics).
 function closeFor(cx, row) {
+    if (row.close) return function () { row.close(cx); };
     return function () {
         if (row.cls == 'Serial') SERIAL_METHODS.close.call(cx.serial);
         else FILE_METHODS.close.call(cx.file);

@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """Runs the bad-input sweep (sweep.js) and counts crashes, hangs and wrong results.
 
-    sweep.py [options] -- WINE_RUN KX4TEST SWEEP_JS
+    sweep.py [options] WINE_RUN KX4TEST SWEEP_JS
 
 A crash ends kx4test.exe (exit code 1, a core_dump_*.log) and a hang blocks
-it, so the cases run in batches, each in a process of its own with a time
-limit. A batch that does not finish names its culprit: the last case it began
-and did not end (kx4test's output is unbuffered). That case is run again
-alone to tell what it does by itself, and the batch goes on after it. A batch
+it, so the cases run in batches, each in a process of its own that is
+stopped when no case begins or ends for a while. A batch that does not finish names its culprit: the last case it began
+and did not end (kx4test's output is unbuffered). Unless it was the
+process's first case, it is run again alone to tell what it does by itself;
+the batch goes on after it. A batch
 that fails after all its cases ended (at teardown) is halved until single
 cases remain. Prints one line per failing case and
 
@@ -24,9 +25,10 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
-TIMED_OUT = 124  # wine-run.sh's code for a time-out
+TIMED_OUT = 124  # a hang, as wine-run.sh reports a time-out
 
 
 class Run:
@@ -64,9 +66,12 @@ class Run:
         """('crash' | 'hang' | 'wrong', detail) for a process that did not finish."""
         if self.rc == TIMED_OUT:
             return 'hang', 'no end within the time limit'
-        if self.rc == 1 or self.crash_logs:
-            return 'crash', 'exit code %d, %d crash log(s)' % (self.rc, self.crash_logs)
-        return 'wrong', 'the process ended early with exit code %d' % self.rc
+        if self.rc == 0 and not self.crash_logs:
+            # Ended in good order in the middle of a case: it exited.
+            return 'wrong', 'the process exited (code 0) during the case'
+        # 1 with a crash log from the crash guard; others from abort() or
+        # a fault outside the guard.
+        return 'crash', 'exit code %d, %d crash log(s)' % (self.rc, self.crash_logs)
 
 
 class Sweep:
@@ -76,27 +81,54 @@ class Sweep:
         self.serial = itertools.count(1)
         self.results = {}  # case -> (kind, detail); kind 'ok', 'crash', 'hang' or 'wrong'
 
-    def run(self, cases, timeout, spec=None):
-        """Runs `cases` in a fresh process with a scratch folder of its own."""
+    def run(self, cases, timeout, select=None):
+        """Runs `cases` in a fresh process with a scratch folder of its own.
+        The process is stopped when `timeout` seconds pass without a case
+        beginning or ending (a hang), so slow batches are not mistaken for it."""
         tag = '%d_%d' % (os.getpid(), next(self.serial))
         folder = os.path.join(self.scratch, tag)
         os.makedirs(folder)
         env = dict(os.environ, KX4_SWEEP_DIR='Z:' + folder.replace('/', '\\'),
-                   KX4_SWEEP_CASES=spec or ','.join(map(str, cases)), KX4_SWEEP_TAG=tag, KX4TEST_UNBUFFERED='1')
+                   KX4_SWEEP_CASES=select or ','.join(map(str, cases)), KX4_SWEEP_TAG=tag, KX4TEST_UNBUFFERED='1')
         start = time.monotonic()
-        proc = subprocess.run([self.args.wine_run, '--timeout', str(timeout), self.args.kx4test, self.args.script],
-                              env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        output = proc.stdout.decode('latin-1')
+        # wine-run.sh's own limit is only a backstop.
+        proc = subprocess.Popen([self.args.wine_run, '--timeout', '3600', self.args.kx4test, self.args.script],
+                                env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        lines = []
+        progress = [time.monotonic()]
+
+        def reader():
+            for raw in proc.stdout:
+                line = raw.decode('latin-1')
+                lines.append(line)
+                if line.startswith('@@'):
+                    progress[0] = time.monotonic()
+        thread = threading.Thread(target=reader, daemon=True)
+        thread.start()
+        hung = False
+        while proc.poll() is None:
+            if time.monotonic() - progress[0] > timeout:
+                hung = True
+                proc.terminate()  # wine-run.sh kills the whole Windows process tree
+                try:
+                    proc.wait(15)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+                    proc.wait()
+                break
+            time.sleep(0.05)
+        thread.join(5)
+        output = ''.join(lines)
         logs = [n for n in os.listdir(folder) if n.startswith('core_dump_')]
         shutil.rmtree(folder, ignore_errors=True)
-        run = Run(cases, proc.returncode, output, len(logs), time.monotonic() - start)
+        run = Run(cases, TIMED_OUT if hung else proc.returncode, output, len(logs), time.monotonic() - start)
         if self.args.verbose:
             print('sweep: ran %d case(s) from %s in %.1f s: exit %d' %
                   (len(cases), cases[0] if cases else '-', run.seconds, run.rc), flush=True)
         return run, output
 
     def list_cases(self):
-        run, output = self.run([], 60, spec='list')
+        run, output = self.run([], 60, select='list')
         names = {}
         for line in output.splitlines():
             m = re.match(r'@@case (\d+) (.*)$', line.rstrip('\r'))
@@ -132,7 +164,11 @@ class Sweep:
             pending = [c for c in run.begun if c not in run.ended]
             if pending:
                 culprit = pending[0]
-                self.alone(culprit, run.failure())
+                if culprit == run.begun[0]:
+                    # It was the process's first case: that is a run alone.
+                    self.results[culprit] = run.failure()
+                else:
+                    self.alone(culprit, run.failure())
                 cases = cases[cases.index(culprit) + 1:]
                 continue
             # Every case ended, yet the process failed: at teardown.
@@ -148,8 +184,9 @@ class Sweep:
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--batch', type=int, default=80, help='cases per process')
-    parser.add_argument('--batch-timeout', type=int, default=20)
-    parser.add_argument('--case-timeout', type=int, default=10)
+    parser.add_argument('--batch-timeout', type=int, default=10,
+                        help='seconds a batch may go without a case beginning or ending')
+    parser.add_argument('--case-timeout', type=int, default=8, help='the same for a case run alone')
     parser.add_argument('--jobs', type=int, default=2, help='processes at once')
     parser.add_argument('--only', help='a regular expression the case names must match')
     parser.add_argument('--verbose', action='store_true')
@@ -170,6 +207,9 @@ def main():
         with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
             for f in [pool.submit(sweep.batch, b, args.batch_timeout) for b in batches]:
                 f.result()
+        _, output = sweep.run([], 60, select='cleanup')
+        if '@@cleanup done' not in output:
+            print('sweep: the registry sandbox HKCU\\Software\\kx4sweep was not removed')
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
 

@@ -250,7 +250,7 @@ class Peers:
     def proc_stats(self):
         """The wine process whose environment carries this run's control port."""
         marker = ('KX4_SOCKET_CONTROL=%d' % self.script_port).encode()
-        prefix = os.environ.get('WINEPREFIX', '')
+        prefix = ('WINEPREFIX=' + os.path.join(os.environ.get('KX4_WINE_DIR', ''), 'prefix')).encode()
         stats = {}
         for pid in os.listdir('/proc'):
             if not pid.isdigit():
@@ -258,12 +258,11 @@ class Peers:
             try:
                 env = open('/proc/%s/environ' % pid, 'rb').read().split(b'\0')
                 name = open('/proc/%s/comm' % pid).read().strip()
-                if marker in env and 'rss' not in stats and name != 'python3':
+                if marker in env and name.startswith('kx4test'):
                     status = open('/proc/%s/status' % pid).read()
-                    if 'kx4test' in open('/proc/%s/cmdline' % pid, 'rb').read().decode('latin-1'):
-                        stats['rss'] = int(re.search(r'VmRSS:\s+(\d+)', status).group(1))
-                        stats['fds'] = len(os.listdir('/proc/%s/fd' % pid))
-                elif name.startswith('wineserver') and ('WINEPREFIX=' + prefix).encode() in env:
+                    stats['rss'] = int(re.search(r'VmRSS:\s+(\d+)', status).group(1))
+                    stats['fds'] = len(os.listdir('/proc/%s/fd' % pid))
+                elif name.startswith('wineserver') and prefix in env:
                     stats['serverFds'] = len(os.listdir('/proc/%s/fd' % pid))
             except (OSError, AttributeError):
                 continue

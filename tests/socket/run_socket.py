@@ -11,6 +11,8 @@ starts a control server. COMMAND gets in its environment:
 
     KX4_SOCKET_CONTROL   the control server's port on 127.0.0.1
     KX4_SOCKET_DIR       the work folder, as wine sees it (Z:\\...)
+    SERVER_KEY           its key.pem, as wine sees it (for the docs example)
+    EXAMPLE_PORT         a free port (for the docs example)
 
 The script sends the control server one JSON request per connection, one
 line, and reads one JSON line back (strings are bytes, one character per
@@ -359,7 +361,8 @@ def main():
         peers = Peers(work)
         server = control_server(peers)
         peers.script_port = server.server_address[1]
-        env = dict(os.environ, KX4_SOCKET_CONTROL=str(peers.script_port), KX4_SOCKET_DIR=windows_path(work))
+        env = dict(os.environ, KX4_SOCKET_CONTROL=str(peers.script_port), KX4_SOCKET_DIR=windows_path(work),
+                   SERVER_KEY=windows_path(os.path.join(work, 'key.pem')), EXAMPLE_PORT=str(free_port()))
         try:
             proc = subprocess.Popen(command, env=env)
             try:

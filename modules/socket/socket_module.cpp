@@ -63,6 +63,7 @@ struct SocketRecord {
     SSL *ssl;
     CRITICAL_SECTION tlsLock;  // one TLS call at a time on `ssl`
     int users;                 // natives using the record, with or without the heap
+    bool settingUp;            // a connect or bind is under way (they change ctx and ssl)
     volatile LONG closing;     // a close is under way: waits end, the last user leaves
 };
 
@@ -107,6 +108,25 @@ class SocketUse {
     }
     SocketUse(const SocketUse &) = delete;
     SocketUse &operator=(const SocketUse &) = delete;
+
+  private:
+    SocketRecord *rec_;
+};
+
+// Marks a connect or bind under way; cleared before a failure closes the
+// record (the SocketUse beside it then lets go).
+class SettingUp {
+  public:
+    explicit SettingUp(SocketRecord *rec) : rec_(rec) { rec_->settingUp = true; }
+    ~SettingUp() {
+        if (rec_) rec_->settingUp = false;
+    }
+    void done() {
+        rec_->settingUp = false;
+        rec_ = nullptr;
+    }
+    SettingUp(const SettingUp &) = delete;
+    SettingUp &operator=(const SettingUp &) = delete;
 
   private:
     SocketRecord *rec_;
@@ -344,12 +364,20 @@ JSBool socketConnect(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsva
     if (kx4ErrorPending(api, cx) || !host) return JS_FALSE;
     SocketRecord *rec = recordOf(cx, obj, "Socket.connect: Socket not initialized");
     if (!rec) return JS_FALSE;
+    // Another thread's connect or bind on this object is under way: its
+    // session must not change under it.
+    if (rec->settingUp) {
+        api->reportError(cx, "Socket.connect: connect error on '%s'", host);
+        return JS_FALSE;
+    }
     SocketUse use(rec);
+    SettingUp settingUp(rec);
     kx4DefineResult(api, cx, obj, "host", argv[0]);
     kx4DefineResult(api, cx, obj, "port", argv[1]);
     const int minVersion = tlsVersionOf(minText);
     if (rec->type == kSsl && !minVersion) {
         api->reportError(cx, "Socket.connect: Unknown minTLS '%s' on '%s'", minText, host);
+        settingUp.done();
         closeAfterFailure(cx, obj, use);
         return JS_FALSE;
     }
@@ -408,6 +436,7 @@ JSBool socketConnect(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsva
     if (failure) {
         if (strstr(failure, "'%s' on")) api->reportError(cx, failure, tlsText, host);
         else api->reportError(cx, failure, host);
+        settingUp.done();
         closeAfterFailure(cx, obj, use);
         return JS_FALSE;
     }
@@ -429,12 +458,18 @@ JSBool socketBind(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *
     if (kx4ErrorPending(api, cx) || !host || !cert || !key) return JS_FALSE;
     SocketRecord *rec = recordOf(cx, obj, "Socket.bind: Not initialized");
     if (!rec) return JS_FALSE;
+    if (rec->settingUp) {
+        api->reportError(cx, "Socket.bind: Bind error on '%s:%d'", host, port);
+        return JS_FALSE;
+    }
     SocketUse use(rec);
+    SettingUp settingUp(rec);
     kx4DefineResult(api, cx, obj, "host", argv[0]);
     kx4DefineResult(api, cx, obj, "port", argv[1]);
     const int minVersion = tlsVersionOf(minText);
     if (rec->type == kSsl && !minVersion) {
         api->reportError(cx, "Socket.bind: Unknown minTLS '%s' on '%s'", minText, host);
+        settingUp.done();
         closeAfterFailure(cx, obj, use);
         return JS_FALSE;
     }
@@ -485,7 +520,8 @@ JSBool socketBind(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *
     case kBind: api->reportError(cx, "Socket.bind: Bind error on '%s:%d'", host, port); break;
     case kListen: api->reportError(cx, "Socket.bind: Listen error on '%s:%d'", host, port); break;
     }
-    closeAfterFailure(cx, obj, use);
+    settingUp.done();
+        closeAfterFailure(cx, obj, use);
     return JS_FALSE;
 }
 
@@ -608,6 +644,10 @@ JSBool socketSend(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *
         *rval = INT_TO_JSVAL(0);
         return JS_TRUE;
     }
+    if (rec->type == kSsl && !rec->ssl) {  // neither connected nor accepted
+        *rval = INT_TO_JSVAL(-1);
+        return JS_TRUE;
+    }
     SocketUse use(rec);
     int sent;
     {
@@ -623,7 +663,7 @@ JSBool socketRecv(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *
     if (kx4ErrorPending(api, cx)) return JS_FALSE;
     SocketRecord *rec = recordOf(cx, obj, "Socket.recv: Socket not initialized");
     if (!rec) return JS_FALSE;
-    if (size <= 0) {
+    if (size <= 0 || (rec->type == kSsl && !rec->ssl)) {
         *rval = api->newStringN(cx, "", 0);
         return JS_TRUE;
     }

@@ -72,6 +72,11 @@ foreign.forEach(function (f) {
         checkThrows(function () { Socket.prototype[m[0]].apply(f[1](), m[1]); }, m[2], m[0] + ' on ' + f[0]);
     });
 });
+(function () {
+    var s = new Socket('ssl');
+    checkEq([s.send('x'), s.recv()], [-1, ''], 'an ssl socket that never connected: send -1, recv ""');
+    s.close();
+})();
 checkThrows(function () { new Socket('TCP'); }, 'Socket: Unable to create socket', "new Socket('TCP')");
 checkThrows(function () { new Socket('raw'); }, 'Socket: Unable to create socket', "new Socket('raw')");
 

@@ -109,7 +109,7 @@ class Sides:
     def start(self, side, mode, port, n=0, **kw):
         if side == 'kx4':
             env = {'SOCKET_BENCH': mode, 'SOCKET_PORT': str(port), 'SOCKET_N': str(n),
-                   'SOCKET_BENCH_MODULE': self.module}
+                   'SOCKET_BENCH_MODULE': self.module, 'KX4TEST_UNBUFFERED': '1'}
             return wine(self.build, self.kx4test, [self.script], env=env, **kw)
         return wine(self.build, self.baseline, [mode, port, n], **kw)
 

@@ -311,6 +311,22 @@ SSL_CTX *makeContext(bool server, int minVersion) {
     return ctx;
 }
 
+// Client contexts are shared, one per minimum version, made on first use:
+// making a context costs more than a handshake, and a client context holds
+// nothing of one connection. Each record holds a reference of its own.
+CRITICAL_SECTION clientContextLock;
+SSL_CTX *clientContexts[TLS1_3_VERSION - TLS1_VERSION + 1];
+
+SSL_CTX *sharedClientContext(int minVersion) {
+    EnterCriticalSection(&clientContextLock);
+    SSL_CTX *&slot = clientContexts[minVersion - TLS1_VERSION];
+    if (!slot) slot = makeContext(false, minVersion);
+    SSL_CTX *ctx = slot;
+    if (ctx) SSL_CTX_up_ref(ctx);
+    LeaveCriticalSection(&clientContextLock);
+    return ctx;
+}
+
 // ---- Constructor and close ----------------------------------------------------
 
 JSBool socketConstruct(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *) {
@@ -402,7 +418,7 @@ JSBool socketConnect(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsva
             failure = "Socket.connect: Can't get host by name on '%s'";
         } else if (rec->type == kSsl && !tlsStartup()) {
             failure = "Socket.connect: Random generator not seeded on '%s'";
-        } else if (rec->type == kSsl && !rec->ctx && !(rec->ctx = makeContext(false, minVersion))) {
+        } else if (rec->type == kSsl && !rec->ctx && !(rec->ctx = sharedClientContext(minVersion))) {
             failure = "Socket.connect: Unable to create SSL context on '%s'";
         } else if (rec->type == kSsl && !(rec->ssl ? SSL_clear(rec->ssl) : (rec->ssl = SSL_new(rec->ctx)) != nullptr)) {
             failure = "Socket.connect: Unable to open SSL socket on '%s'";
@@ -1063,6 +1079,11 @@ KX4_MODULE_INIT {
     api = hostApi;
     socketProto = api->defineClass(cx, "Socket", socketConstruct, 0, nullptr, socketMethods, nullptr,
                                    socketStatics, socketFinalize);
+    static bool lockMade = false;
+    if (!lockMade) {
+        InitializeCriticalSection(&clientContextLock);
+        lockMade = true;
+    }
     if (!winsockStarted) {
         WSADATA data;
         if (WSAStartup(0x0101, &data) != 0) {

@@ -27,9 +27,17 @@ done
 rm -f "$bench/stripped.exe"
 
 echo "== Start-up"
+# kx4.exe with a packaged application whose autorun.js is empty: the
+# product's whole start (bootstrap, package directory, autorun) and
+# teardown. Not kx4test.exe: the test runner also disarms the shutdown
+# functions, which loads user32.
 empty=$bench/empty.js
 : >"$empty"
-commands=(kx4test "$(win "$bin/kx4test.exe") $(win "$empty")"
+mkdir -p "$bench/startup/scripts"
+echo "// does nothing" >"$bench/startup/scripts/autorun.js"
+python3 "$root/tools/kx4pack.py" build --exe "$bin/kx4.exe" --from "$bench/startup" \
+  -o "$bench/startup.exe" >/dev/null
+commands=(kx4 "$(win "$bench/startup.exe")"
           trivial "$(win "$bench/kx4bench_trivial.exe")")
 session=$root/tools/wine-session.sh
 "$session" start 2>/dev/null || { echo "the wine session did not start: see $KX4_WINE_DIR" >&2; exit 1; }

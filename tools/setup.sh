@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Install the cross tool chain, wine64 and the test helpers on Debian 12.
-# Idempotent: when every package is already installed, apt is not touched,
-# so a warm run costs only one dpkg-query.
+# Idempotent: when every package is already installed and apt already has
+# the Debian source index, apt is not touched and nothing is written.
 set -euo pipefail
 
 packages=(
@@ -15,14 +15,17 @@ packages=(
   dpkg-dev xz-utils bzip2 perl tcl file
   # native peers of the third-party library tests
   openssl snmpd
+  snmp  # snmpwalk: tests/snmp compares the module's walk with it
 )
 
 # tools/deps.sh takes the libraries' sources with `apt-get source`, which
 # needs deb-src entries: add them beside the Debian deb entries, same hosts
-# and suites. Prints "changed" when a file was edited.
+# and suites. Prints "changed" when a file was (with --check: would be)
+# edited.
 enable_deb_src() {
-  python3 - <<'PY'
-import glob, re
+  KX4_CHECK_ONLY=${1:-} python3 - <<'PY'
+import glob, os, re
+check_only = os.environ['KX4_CHECK_ONLY'] == '--check'
 changed = False
 # deb822 files: a stanza of Debian's archive gets deb-src in its Types line.
 for path in glob.glob('/etc/apt/sources.list.d/*.sources'):
@@ -36,7 +39,7 @@ for path in glob.glob('/etc/apt/sources.list.d/*.sources'):
             st = st[:types.end()] + ' deb-src' + st[types.end():]
             changed = True
         out.append(st)
-    if changed:
+    if changed and not check_only:
         open(path, 'w').write('\n\n'.join(out))
 # One-line format: each Debian "deb" line gets its "deb-src" twin.
 for path in ['/etc/apt/sources.list'] + glob.glob('/etc/apt/sources.list.d/*.list'):
@@ -46,7 +49,9 @@ for path in ['/etc/apt/sources.list'] + glob.glob('/etc/apt/sources.list.d/*.lis
         continue
     have = {l.split(None, 1)[1].strip() for l in lines if l.startswith('deb-src ')}
     add = [l for l in lines if l.startswith('deb ') and 'debian' in l and l.split(None, 1)[1].strip() not in have]
-    if add:
+    if add and check_only:
+        changed = True
+    elif add:
         with open(path, 'a') as f:
             for l in add:
                 f.write('deb-src ' + l.split(None, 1)[1] + '\n')
@@ -65,16 +70,17 @@ for p in "${packages[@]}"; do
   [[ $status == ii* ]] || missing+=("$p")
 done
 
+if ((${#missing[@]} == 0)) && [[ -z $(enable_deb_src --check) ]] && have_source_index; then
+  echo "setup: all ${#packages[@]} packages already installed, source index present"
+  exit 0
+fi
+
 if ((EUID != 0)); then
   command -v sudo >/dev/null || { echo "setup: must run as root (no sudo found)" >&2; exit 1; }
   exec sudo "$0" "$@"
 fi
 
-added_src=$(enable_deb_src)
-if ((${#missing[@]} == 0)) && [[ -z $added_src ]] && have_source_index; then
-  echo "setup: all ${#packages[@]} packages already installed, source index present"
-  exit 0
-fi
+enable_deb_src >/dev/null
 
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -q

@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+#include <windows.h>
+
 #include "byte_text.h"
 #include "crash_guard.h"
 #include "duktape_internals.h"
@@ -94,7 +96,12 @@ bool engineCreate() {
         g_lock.leave();
         return false;
     }
-    internPrivateKey(g_root);
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    uint64_t unpredictable = static_cast<uint64_t>(counter.QuadPart) * 0x9E3779B97F4A7C15ull ^
+                             (static_cast<uint64_t>(GetCurrentProcessId()) << 32) ^
+                             reinterpret_cast<uintptr_t>(&counter);
+    internPrivateKey(g_root, unpredictable);
     installCrashGuard();
     g_main = newContextLocked();
     g_lock.leave();
@@ -106,7 +113,9 @@ bool engineCreate() {
     // Duktape.fin would hand scripts the native finalizers, and let them
     // put one class's finalizer on any object.
     jsval ignored;
-    hostApi()->evaluateScript(g_main, "engine", "delete Duktape.Thread; delete Duktape.fin;", &ignored);
+    // CBOR.decode makes strings of any bytes, hidden symbols among them,
+    // which would let script reach the host's hidden properties.
+    hostApi()->evaluateScript(g_main, "engine", "delete Duktape.Thread; delete Duktape.fin; delete CBOR;", &ignored);
     endRequest(g_main);
     return true;
 }

@@ -159,8 +159,9 @@ void reportUncaught(JSContext *cx, duk_idx_t idx);
 
 // The table every native unit and module gets.
 HostApi *hostApi();
-// Prepares getPrivate (called once when the heap is made).
-void internPrivateKey(duk_context *root);
+// Prepares getPrivate (called once when the heap is made); `unpredictable`
+// goes into the key's name.
+void internPrivateKey(duk_context *root, uint64_t unpredictable);
 
 // Defines a property under a UTF-16 name (for names that 8-bit text cannot
 // carry, such as environment variable names).

@@ -15,7 +15,6 @@ namespace kx4 {
 
 namespace {
 
-const char kPrivateKey[] = DUK_HIDDEN_SYMBOL("kx4.private");
 const char kPropertyNameKey[] = DUK_HIDDEN_SYMBOL("kx4.name");
 void *g_privateKeyString = nullptr;  // interned key, kept alive in the stash
 
@@ -643,7 +642,7 @@ struct PrivateSetting {
 duk_ret_t setPrivateFn(duk_context *ctx, void *udata) {
     PrivateSetting *s = static_cast<PrivateSetting *>(udata);
     duk_push_heapptr(ctx, s->object);
-    duk_push_string(ctx, kPrivateKey);
+    duk_push_heapptr(ctx, g_privateKeyString);
     duk_push_pointer(ctx, s->data);
     duk_def_prop(ctx, -3, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WRITABLE | DUK_DEFPROP_SET_CONFIGURABLE |
                               DUK_DEFPROP_FORCE);
@@ -739,10 +738,17 @@ void collectGarbage(JSContext *cx) {
 }
 
 // Interns the private-data key once and keeps it alive in the stash, so
-// getPrivate can look it up without touching a value stack.
-void internPrivateKey(duk_context *root) {
+// getPrivate can look it up without touching a value stack. The key is a
+// hidden symbol, which script can neither list nor normally make; its name
+// also holds a part that differs in every process, so that a script that
+// found a way to make hidden symbols still could not name it (and plant a
+// pointer of its choosing as an object's record).
+void internPrivateKey(duk_context *root, uint64_t unpredictable) {
+    char key[64];
+    snprintf(key, sizeof key, "%skx4.private.%016llx", DUK_HIDDEN_SYMBOL(""),
+             static_cast<unsigned long long>(unpredictable));
     duk_push_heap_stash(root);
-    duk_push_string(root, kPrivateKey);
+    duk_push_string(root, key);
     g_privateKeyString = duk_get_heapptr(root, -1);
     duk_put_prop_string(root, -2, "kx4.privateKey");
     duk_pop(root);

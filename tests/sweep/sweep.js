@@ -204,6 +204,7 @@ function registryUnchanged() {
 // The exec cases' command makes a folder named after the case. Unless the
 // bad value is `wait` itself, a wrong action would have waited for it.
 function execMarker(cx) { return 'exec_marker' + cx.index; }
+function linkPath(cx) { return path('link' + cx.index + '.lnk'); }
 function execUnchanged(cx) {
     var name = execMarker(cx);
     for (var i = 0; cx.pos === 2 && i < 20 && !FILE_STATICS.status(path(name)); i++) N.sleep(50);
@@ -261,11 +262,13 @@ var ROWS = [
     {name: 'System.open', call: sys('open'), args: [[STR, argv[0]], [STR, 'empty.js'], [NONE, undefined]],
      onlyThrowing: true, setup: function () { writeFile('empty.js', ''); }},
     {name: 'System.createLink', call: sys('createLink'), record: true,
-     fields: {command: [STR, argv[0]], params: [STR, ''], link: [STR, path('l.lnk')], description: [STR, 'd'],
+     // A link of its own per case: a leftover of an earlier case (one whose
+     // removal raced the shell's writer) can never pass for this one's.
+     fields: {command: [STR, argv[0]], params: [STR, ''], link: [STR, linkPath], description: [STR, 'd'],
               iconPath: [STR, argv[0]], iconIndex: [NUM, 0], runas: [NUM, 0]},
-     setup: function () { FILE_STATICS.remove(path('l.lnk')); },
+     setup: function (cx) { FILE_STATICS.remove(linkPath(cx)); },
      thin: true,  // each link takes a while: fewer plain values per field
-     unchanged: function () { return FILE_STATICS.status(path('l.lnk')) ? 'the link was written' : null; }},
+     unchanged: function (cx) { return FILE_STATICS.status(linkPath(cx)) ? 'the link was written' : null; }},
     // Then the rest of System.
     {name: 'System.getRegistry', call: sys('getRegistry'), record: true,
      fields: {root: [STR, 'HKEY_CURRENT_USER'], path: [STR, SANDBOX.path], key: [STR, SANDBOX.key],
@@ -353,7 +356,42 @@ var ROWS = [
          var now = readFile(cx.port);
          return now === CONTENT ? null : 'port.bin now holds ' + JSON.stringify(String(now).slice(0, 40));
      }},
-    {name: 'Serial#close', method: 'close', cls: 'Serial', args: [[NONE, 0]]}
+    {name: 'Serial#close', method: 'close', cls: 'Serial', args: [[NONE, 0]]},
+    // Snmp (kx4mib.dll), on a session to a port where nobody listens; the
+    // helpers are in the Snmp block below.
+    {name: 'Snmp#open', call: snmpCall('open'), setup: snmpSetup, cleanup: snmpCleanup,
+     // Other texts would be looked up as host names: only the conversions.
+     skip: snmpOnlyConversions,
+     args: [[STR, '127.0.0.1:9'], [STR, 'public'], [NUM, 20]]},
+    {name: 'Snmp#getOID', call: snmpCall('getOID'), setup: snmpSetup, cleanup: snmpCleanup,
+     args: [[STR, '.1.3.6.1.2.1.1.1.0']]},
+    {name: 'Snmp#getNextOID', call: snmpCall('getNextOID'), setup: snmpSetup, cleanup: snmpCleanup,
+     args: [[STR, '.1.3.6.1.2.1.1']]},
+    {name: 'Snmp#walk', call: snmpCall('walk'), setup: snmpSetup, cleanup: snmpCleanup,
+     args: [[STR, '.1.3.6.1.2.1.1'], [NUM, 2]]},
+    {name: 'Snmp#setOID', call: snmpCall('setOID'), setup: snmpSetup, cleanup: snmpCleanup,
+     args: [[STR, '.1.3.6.1.2.1.1.4.0'], [STR, 's'], [STR, 'x']]},
+    {name: 'Snmp#close', call: snmpCall('close'), setup: snmpSetup, cleanup: snmpCleanup, args: [[NONE, 0]]},
+    // ---- USB (kx4hid.dll): helpers and special cases in the USB block below.
+    // The device is a simulated HID UPS when the sweep runs beside the
+    // simulated libusb-1.0.dll (KX4_USB_SIM, tests/usb), else a device
+    // object that names nothing (wine has no USB devices).
+    {name: 'USB#enumerate', call: usbCall('enumerate'), args: [[NONE, 0]], setup: usbFixture, cleanup: usbCleanup},
+    {name: 'USB#open', call: usbCall('open'), record: true, setup: usbFixture, cleanup: usbCleanup,
+     fields: {dirName: [STR, '001'], fileName: [STR, '2'], handle: [NUM, 0]}, unchanged: usbUntouched},
+    {name: 'USB#close', call: usbCall('close'), record: true, setup: usbFixture, cleanup: usbCleanup,
+     fields: {handle: [NUM, function (cx) { return cx.usbDev.handle; }]}, unchanged: usbUntouched},
+    {name: 'USB#send', call: usbCall('send', 'device'), record: true, setup: usbFixture, cleanup: usbCleanup,
+     fields: {requestType: [NUM, 0xA1], request: [NUM, 1], value: [NUM, 0x030C], index: [NUM, 0], length: [NUM, 2],
+              bytes: [STR, 'ab'], timeout: [NUM, 50]}, unchanged: usbUntouched},
+    {name: 'USB#send device', call: usbCall('send', 'request'), record: true, setup: usbFixture, cleanup: usbCleanup,
+     fields: {handle: [NUM, function (cx) { return cx.usbDev.handle; }]}, unchanged: usbUntouched},
+    // Packets wait in the device, so bad time-outs (0: no limit) end at once.
+    {name: 'USB#getAnswer', call: usbCall('getAnswer', 'device'), record: true, setup: usbFixture,
+     cleanup: usbCleanup, fields: {endPoint: [NUM, 0x81], length: [NUM, 8], timeout: [NUM, 20]}, unchanged: usbUntouched},
+    {name: 'USB#getAnswer device', call: usbCall('getAnswer', 'request'), record: true, setup: usbFixture,
+     cleanup: usbCleanup, fields: {handle: [NUM, function (cx) { return cx.usbDev.handle; }]}, unchanged: usbUntouched}
+    // ---- end of USB
 ];
 
 // ---- Socket (kx4net.dll) -------------------------------------------------------
@@ -892,6 +930,400 @@ sharedObject('mutex', function (g) {
     if (g.shared) N.destroyMutex(g.shared);
     g.shared = N.createMutex();
 }, 'if (System.lockMutex(sweepShared, 1)) System.unlockMutex(sweepShared);');
+
+// ---- Snmp (kx4mib.dll) ----------------------------------------------------------------
+// Sessions go to the discard port of 127.0.0.1, where nobody listens: every
+// request ends in an error or a short time-out. The rows above use the
+// function declarations here (the constants are not set yet when the table
+// is made).
+
+var SNMP_NOBODY = '127.0.0.1:9', SNMP_TIMEOUT = 20;
+var SNMP_NAMES = ['open', 'close', 'getOID', 'getNextOID', 'walk', 'setOID'];
+
+// The class's methods, kept before a case can replace them.
+function snmpMethods() {
+    if (!HERE.sweepSnmpMethods) {
+        if (!N.loadModule('kx4mib.dll')) throw new Error('sweep.js: kx4mib.dll did not load');
+        HERE.sweepSnmpMethods = {};
+        SNMP_NAMES.forEach(function (k) { HERE.sweepSnmpMethods[k] = Snmp.prototype[k]; });
+        HERE.sweepSnmpCtor = Snmp;
+    }
+    return HERE.sweepSnmpMethods;
+}
+
+function snmpOpen(s) { return snmpMethods().open.call(s, SNMP_NOBODY, 'public', SNMP_TIMEOUT); }
+
+function snmpSetup(cx) {
+    cx.snmp = new (snmpMethods() && HERE.sweepSnmpCtor)();
+    snmpOpen(cx.snmp);
+}
+
+function snmpCleanup(cx) {
+    snmpMethods().close.call(cx.snmp);
+    cx.snmp = null;
+}
+
+// Calls the method on the case's Snmp; a conversion's close and re-open act
+// on that object.
+function snmpCall(name) {
+    return function (cx, self, args) {
+        var m = snmpMethods();
+        cx.close = function () { m.close.call(cx.snmp); };
+        cx.reopen = function () { m.close.call(cx.snmp); snmpOpen(cx.snmp); };
+        return m[name].apply(cx.snmp, args);
+    };
+}
+
+// The bad values whose conversion throws or has a side effect.
+function snmpOnlyConversions(v) {
+    if (v === null || typeof v != 'object') return true;
+    try { return !(v.hasOwnProperty('toString') || v.hasOwnProperty('valueOf')); } catch (e) { return false; }
+}
+
+// Every method but close on objects that are not an Snmp; close answers false.
+SNMP_NAMES.forEach(function (name) {
+    special('Snmp#' + name + ' on foreign objects', function (cx) {
+        var m = snmpMethods(), wrong = [];
+        var proto = HERE.sweepSnmpCtor.prototype;
+        [['File', cx.file], ['Serial', cx.serial], ['plain object', {}], ['Object.create(prototype)', Object.create(proto)],
+         ['prototype', proto], ['undefined', undefined], ['number', 1], ['string', 's'],
+         ['Snmp with the File prototype', Object.setPrototypeOf(new HERE.sweepSnmpCtor(), FileProto)]
+        ].forEach(function (t) {
+            var own = t[0] == 'Snmp with the File prototype';
+            try {
+                var r = name == 'open' ? m.open.call(t[1], SNMP_NOBODY, 'public', SNMP_TIMEOUT)
+                                       : m[name].call(t[1], '.1.3', 's', 'x');
+                if (name == 'close' ? r !== false : !own) wrong.push(t[0] + ' gave ' + JSON.stringify(r));
+            } catch (e) {
+                var want = 'Snmp.' + name + ': ' + (own ? 'SNMP Layer not initialized' : 'failed during get class root');
+                if (name == 'close' || name == 'open' && own || e.message !== want)
+                    wrong.push(t[0] + ' threw ' + describe(e));
+            }
+        });
+        return wrong.length ? wrong.join('; ') : null;
+    });
+});
+waitsReleased('Snmp#getOID', function () {
+    var s = new (snmpMethods() && HERE.sweepSnmpCtor)();
+    snmpMethods().open.call(s, '127.0.0.1:9', 'public', 300);
+    snmpMethods().getOID.call(s, '.1.3.6.1.2.1.1.1.0');
+    snmpMethods().close.call(s);
+});
+function reopenSnmp(g) {
+    if (!g.shared) g.shared = new (snmpMethods() && HERE.sweepSnmpCtor)();
+    snmpMethods().close.call(g.shared);
+    snmpMethods().open.call(g.shared, SNMP_NOBODY, 'public', 5);
+}
+sharedObject('Snmp getOID', reopenSnmp, 'sweepShared.getOID(".1.3.6.1.2.1.1.1.0");');
+sharedObject('Snmp walk', reopenSnmp, 'sweepShared.walk(".1.3.6.1.2.1.1", 3);');
+sharedObject('Snmp setOID', reopenSnmp, 'sweepShared.setOID(".1.3.6.1.2.1.1.4.0", "s", "x");');
+// ---- USB (kx4hid.dll) ------------------------------------------------------------------
+
+var USB_SIM = !!envp.KX4_USB_SIM, USB_METHODS = null, UsbProto = null, UsbCtor = null;
+var USB_UPS = {bus: 1, ports: [2], address: 4, idVendor: 0x051D, idProduct: 2,
+               extra: '\x09\x21\x11\x01\x00\x01\x22\x11\x00', features: {12: '\x0C\x64'}};
+
+function usbLoad() {
+    if (USB_METHODS) return;
+    if (!N.loadModule('kx4hid.dll')) throw new Error('sweep.js: kx4hid.dll did not load');
+    if (USB_SIM && !N.loadModule('libusb-1.0.dll')) throw new Error('sweep.js: the simulated libusb did not load');
+    USB_METHODS = {};
+    UsbCtor = USB;
+    UsbProto = USB.prototype;
+    ['enumerate', 'open', 'close', 'send', 'getAnswer'].forEach(function (k) { USB_METHODS[k] = UsbProto[k]; });
+}
+
+// A USB object and an open device (cx.usb, cx.usbDev); with the simulated
+// library the UPS has packets waiting and an empty call log.
+function usbFixture(cx) {
+    usbLoad();
+    cx.usb = new UsbCtor();
+    cx.usbDev = {dirName: '001', fileName: '2'};
+    if (!USB_SIM) return;
+    UsbSim.reset();
+    cx.usbId = UsbSim.plug(USB_UPS);
+    for (var i = 0; i < 4; i++) UsbSim.queue(cx.usbId, 'pkt' + i);
+    if (!USB_METHODS.open.call(cx.usb, cx.usbDev)) throw new Error('sweep.js: the simulated UPS does not open');
+    // Cases that open a device object of their own leave it open: count from here.
+    cx.usbHandles = UsbSim.openHandles();
+    UsbSim.log();
+}
+
+function usbCleanup(cx) {
+    try { USB_METHODS.close.call(cx.usb, cx.usbDev); } catch (e) { /* the case's own result counts */ }
+    if (USB_SIM) UsbSim.reset();
+}
+
+// The valid request of each method, for the rows that vary the device.
+function usbRequest(name) {
+    return name == 'send' ? {requestType: 0xA1, request: 1, value: 0x030C, length: 2} : {length: 8, timeout: 20};
+}
+
+// Calls USB#name on the fixture's object with the row's arguments: 'device'
+// puts the fixture's device before the row's record, 'request' the valid
+// request after it. A conversion's close and reopen effects act on the
+// fixture's device.
+function usbCall(name, add) {
+    return function (cx, self, args) {
+        cx.close = function () { USB_METHODS.close.call(cx.usb, cx.usbDev); };
+        cx.reopen = function () { USB_METHODS.open.call(cx.usb, cx.usbDev); };
+        if (add == 'device') args = [cx.usbDev].concat(args);
+        if (add == 'request') args = args.concat([usbRequest(name)]);
+        return USB_METHODS[name].apply(cx.usb, args);
+    };
+}
+
+// For a call that had to throw: nothing reached the device, and the
+// device is still open.
+function usbUntouched(cx) {
+    if (!USB_SIM) return null;
+    var acted = UsbSim.log().filter(function (l) { return !/^get_device_list$/.test(l); });
+    if (acted.length) return 'it acted: ' + acted.join(', ');
+    var open = UsbSim.openHandles();
+    return open == cx.usbHandles ? null : open + ' handles open, not ' + cx.usbHandles;
+}
+
+// Foreign `this`: each method throws its own "USB not initialized" and
+// touches nothing.
+['enumerate', 'open', 'close', 'send', 'getAnswer'].forEach(function (name) {
+    var others = [['plain object', function () { return {}; }],
+                  ['Object.create(prototype)', function () { return Object.create(UsbProto); }],
+                  ['prototype', function () { return UsbProto; }],
+                  ['File', function (cx) { return cx.file; }],
+                  ['Serial with the USB prototype', function (cx) { return Object.setPrototypeOf(cx.serial, UsbProto); }],
+                  ['USB object whose prototype is File\'s', null],
+                  ['undefined', function () { return undefined; }],
+                  ['number', function () { return 7; }]];
+    others.forEach(function (o) {
+        special('USB#' + name + ' this=' + o[0], function (cx) {
+            usbFixture(cx);
+            try {
+                if (!o[1]) {
+                    // A real USB object keeps working whatever its prototype.
+                    Object.setPrototypeOf(cx.usb, FileProto);
+                    USB_METHODS.close.call(cx.usb, {});
+                    return null;
+                }
+                var self = o[1](cx), args = [cx.usbDev, usbRequest(name)];
+                try { USB_METHODS[name].apply(self, args); } catch (e) {
+                    if (!(e instanceof Error) || e.message != 'USB.' + name + ': USB not initialized')
+                        return 'threw ' + describe(e);
+                    return usbUntouched(cx);
+                }
+                return 'no exception';
+            } finally { usbCleanup(cx); }
+        });
+    });
+});
+
+// A conversion that closes the device makes the call find it closed.
+[['send', 'length'], ['getAnswer', 'length'], ['send', 'bytes']].forEach(function (c) {
+    special('USB#' + c[0] + ', the ' + c[1] + ' getter closes the device', function (cx) {
+        usbFixture(cx);
+        try {
+            var req = usbRequest(c[0]), valid = req[c[1]] || 'ab';
+            Object.defineProperty(req, c[1], {get: function () { USB_METHODS.close.call(cx.usb, cx.usbDev); return valid; }});
+            var message = c[0] == 'send' ? 'USB.send: Device not initialized' : 'USB.read: Device not initialized';
+            try { USB_METHODS[c[0]].call(cx.usb, cx.usbDev, req); } catch (e) {
+                if (!USB_SIM) return null;
+                if (e.message != message) return 'threw ' + describe(e);
+                var acted = UsbSim.log().filter(function (l) { return /^(control|interrupt)/.test(l); });
+                return acted.length ? 'it used the closed handle: ' + acted.join(', ') : null;
+            }
+            return 'no exception';
+        } finally { usbCleanup(cx); }
+    });
+});
+
+// Threads on one device object: workers send and read while it is closed
+// and re-opened under them (the simulated device only: nothing opens
+// under wine otherwise).
+function reopenUsb(g) {
+    usbLoad();
+    if (!g.shared) {
+        HERE.sweepUsb = new UsbCtor();
+        if (USB_SIM) {
+            UsbSim.reset();
+            g.usbId = UsbSim.plug(USB_UPS);
+        }
+        g.shared = {dirName: '001', fileName: '2'};
+    }
+    USB_METHODS.close.call(sweepUsb, g.shared);
+    USB_METHODS.open.call(sweepUsb, g.shared);
+    if (USB_SIM) UsbSim.queue(g.usbId, 'pkt');
+}
+sharedObject('USB send', reopenUsb,
+             'sweepUsb.send(sweepShared, {requestType: 0xA1, request: 1, value: 0x030C, length: 2});');
+sharedObject('USB getAnswer', reopenUsb, 'sweepUsb.getAnswer(sweepShared, {length: 8, timeout: 5});');
+// ---- end of USB
+
+// ---- SQLite (kx4db.dll) ----------------------------------------------------------------
+// Self-contained: its own natives, database files and cases. Each case works
+// on a fresh file sq<case>.db holding table t, and fails when a handle on
+// the file stays open after close (the file cannot be removed then).
+(function () {
+    if (!N.loadModule('kx4db.dll')) throw new Error('sweep.js: kx4db.dll did not load');
+    var Q = SQLite.prototype.query, C = SQLite.prototype.close, Ctor = SQLite, Proto = SQLite.prototype;
+    var NOT_INIT = 'SQL error: database object not initialized';
+    var INSERT = 'insert into t values(?)';
+
+    function dbFile(cx) { return path('sq' + cx.index + '.db'); }
+    function rows(db) { return Q.call(db, 'select count(*) as n from t')[0].n; }
+
+    // Runs body(cx, db) on a fresh database; closes it, and checks that no
+    // handle on its file stayed open.
+    function sqliteCase(name, body) {
+        special('SQLite ' + name, function (cx) {
+            var db = new Ctor(dbFile(cx));
+            Q.call(db, 'create table t(a)');
+            var wrong;
+            try { wrong = body(cx, db); } finally {
+                try { C.call(db); } catch (e) { wrong = also(wrong, 'close threw ' + describe(e)); }
+                SQLite = Ctor;  // a case may replace the class
+                db = null;
+                N.gc();
+            }
+            if (!FILE_STATICS.remove(dbFile(cx))) wrong = also(wrong, 'a handle of the database file stayed open');
+            return wrong;
+        });
+    }
+
+    // What a call did, against what it had to do: 'own' throw this case's
+    // Thrown, 'any' throw something, null anything but a crash; after a
+    // conversion closed the object (`closes`), the not-initialized error.
+    function judge(cx, expect, run, closes) {
+        var threw = false, error;
+        try { run(); } catch (e) { threw = true; error = e; }
+        if (expect == 'own' && (!threw || error !== cx.thrown))
+            return threw ? 'threw ' + describe(error) + ' instead of the conversion\'s exception'
+                         : 'the conversion\'s exception was lost';
+        if (expect == 'any' && !threw) return 'no exception';
+        if (closes && !threw && cx.effectRan == 'close') return 'answered after a conversion closed the object';
+        if (closes && threw && cx.effectRan == 'close' && !expect && String(error.message) != NOT_INIT)
+            return 'threw ' + describe(error) + ' after a conversion closed the object';
+        return null;
+    }
+
+    // Bad values in every position: the statement text, the params array,
+    // one parameter. `db` is what the conversion effects close and re-enter.
+    function withEffects(cx, db, again) {
+        cx.close = function () { C.call(db); };
+        cx.reopen = function () { C.call(db); };  // no re-open: the object stays closed
+        cx.effects = effects(cx, again);
+    }
+    var names = values({thrown: null, effects: effects({}, function () {})}, 0);
+    var POSITIONS = [
+        ['sql', function (db, v) { return Q.call(db, v); }, 'str'],
+        ['sql with params', function (db, v) { return Q.call(db, v, [1]); }, 'str'],
+        ['params', function (db, v) { return Q.call(db, INSERT, v); }, 'array'],
+        ['parameter', function (db, v) { return Q.call(db, INSERT, [v]); }, 'param'],
+        ['second parameter', function (db, v) { return Q.call(db, 'insert into t values(?), (?)', ['ok', v]); },
+         'param']
+    ];
+    POSITIONS.forEach(function (pos) {
+        names.forEach(function (val, i) {
+            sqliteCase('query ' + pos[0] + '=' + val.name, function (cx, db) {
+                withEffects(cx, db, function () { pos[1](db, INSERT); });
+                var v = values(cx, pos[2] == 'array' ? ['x'] : pos[0] == 'sql' ? 'select 1' : 'x')[i].v;
+                var expect = val.str;
+                // A params value that is not an array fails without converting
+                // anything; undefined is no params at all.
+                if (pos[2] == 'array') expect = v === undefined || Array.isArray(v) ? null : 'any';
+                // Numbers, booleans, null and undefined bind without conversion.
+                if (pos[2] == 'param' && (v === null || typeof v != 'object' && typeof v != 'symbol' &&
+                                          typeof v != 'function'))
+                    expect = null;
+                var before = rows(db);
+                var wrong = judge(cx, expect, function () { pos[1](db, v); }, true);
+                if (expect && cx.effectRan != 'close' && rows(db) !== before) wrong = also(wrong, 'it inserted a row');
+                return wrong;
+            });
+        });
+    });
+
+    // The constructor's file name.
+    names.forEach(function (val, i) {
+        special('SQLite constructor file=' + val.name, function (cx) {
+            withEffects(cx, null, function () {});
+            cx.close = cx.reopen = function () {};
+            var v = values(cx, dbFile(cx))[i].v, made = null;
+            var wrong = judge(cx, val.str, function () { made = new Ctor(v); }, false);
+            if (made) {
+                try { Q.call(made, 'select 1'); } catch (e) { /* a name that is no database is fine */ }
+                C.call(made);
+            }
+            return wrong;
+        });
+    });
+
+    // Foreign `this`: query reports, close does nothing; the real object
+    // keeps working.
+    var FOREIGN = [
+        ['plain object', function () { return {}; }],
+        ['Object.create(prototype)', function () { return Object.create(Proto); }],
+        ['prototype', function () { return Proto; }],
+        ['File', function () { return new File(); }],
+        ['Serial', function () { return new Serial(); }],
+        ['File with the SQLite prototype', function () { return Object.setPrototypeOf(new File(), Proto); }],
+        ['undefined', function () { return undefined; }],
+        ['number', function () { return 1; }],
+        ['string', function () { return 's'; }],
+        ['function', function () { return function () {}; }]
+    ];
+    FOREIGN.forEach(function (t) {
+        sqliteCase('this=' + t[0], function (cx, db) {
+            var wrong = null;
+            try {
+                Q.call(t[1](), INSERT, ['x']);
+                wrong = 'query on it did not throw';
+            } catch (e) {
+                if (String(e.message) != NOT_INIT) wrong = 'query threw ' + describe(e);
+            }
+            try { C.call(t[1]()); } catch (e) { wrong = also(wrong, 'close threw ' + describe(e)); }
+            Q.call(db, INSERT, ['x']);
+            return also(wrong, rows(db) === '1' ? null : 'the real object did not insert');
+        });
+    });
+    sqliteCase('own object with the File prototype', function (cx, db) {
+        Object.setPrototypeOf(db, FileProto);
+        Q.call(db, INSERT, ['x']);
+        return rows(db) === '1' ? null : 'it did not insert';
+    });
+
+    // A query that runs long lets other threads run, and a close from
+    // another thread while it runs waits for it.
+    var LONG_QUERY = 'with recursive c(i) as (select 1 union all select i + 1 from c where i < 1000000) ' +
+                     'select sum(i) as s from c';
+    waitsReleased('SQLite#query', function (cx) {
+        var db = new Ctor(':memory:');
+        Q.call(db, LONG_QUERY);
+        C.call(db);
+    });
+    sqliteCase('close from another thread during a query', function (cx, db) {
+        var g = {db: db, rows: null, error: null, done: false};
+        HERE.sweepSqlite = g;
+        N.createThread('(function (g) { try { g.rows = g.db.query(' + JSON.stringify(LONG_QUERY) + '); } ' +
+                       'catch (e) { g.error = String(e.message); } finally { g.done = true; } })(sweepSqlite);');
+        N.sleep(30);
+        C.call(db);
+        for (var w = 0; w < 2000 && !g.done; w++) N.sleep(5);
+        if (!g.done) return 'the query did not end';
+        if (g.error !== null && g.error != NOT_INIT) return 'the query threw ' + g.error;
+        if (g.error === null && (!g.rows || g.rows[0].s != '500000500000')) return 'the query gave ' + JSON.stringify(g.rows);
+        return null;
+    });
+
+    // Threads closing, re-making and using one object (see sharedObject).
+    function reopenSqlite(g) {
+        if (g.shared) C.call(g.shared);
+        g.shared = new Ctor(path('tshared.db'));
+    }
+    var sq = new Ctor(path('tshared.db'));
+    Q.call(sq, 'create table if not exists t(a)');
+    C.call(sq);
+    sharedObject('SQLite query', reopenSqlite, 'sweepShared.query("select count(*) as n from t");');
+    sharedObject('SQLite bound insert', reopenSqlite, 'sweepShared.query("insert into t values(?)", [g.rounds]);');
+})();
 
 // ---- Socket (kx4net.dll): foreign `this`, closes while in use ------------------
 special('Socket methods on foreign objects throw their own message', function (cx) {

@@ -27,7 +27,7 @@ ROUNDS = int(os.environ.get('SOCKET_ROUNDS', '3'))
 HTTP_SECONDS = int(os.environ.get('SOCKET_HTTP_SECONDS', '4'))
 BULK = int(os.environ.get('SOCKET_BULK', str(100 << 20)))
 HANDSHAKES = int(os.environ.get('SOCKET_HANDSHAKES', '200'))
-IDLE = int(os.environ.get('SOCKET_IDLE', '200'))
+IDLE = int(os.environ.get('SOCKET_IDLE', '20'))
 
 
 class Peer:

@@ -7,7 +7,7 @@
 #   bench/socket_run.sh [build-dir]      build-dir defaults to build/x64
 #
 # SOCKET_ROUNDS (3), SOCKET_HTTP_SECONDS (4), SOCKET_BULK (bytes, 100 MiB),
-# SOCKET_HANDSHAKES (200) and SOCKET_IDLE (200) change the sizes.
+# SOCKET_HANDSHAKES (200) and SOCKET_IDLE (20) change the sizes.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath "${1:-$root/build/x64}")

@@ -14,7 +14,7 @@ packages=(
   # tools/deps.sh: unpacking Debian source packages and building them
   dpkg-dev xz-utils bzip2 perl tcl file
   # native peers of the third-party library tests
-  openssl snmpd
+  openssl snmpd curl
   snmp  # snmpwalk: tests/snmp compares the module's walk with it
 )
 

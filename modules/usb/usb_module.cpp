@@ -205,6 +205,24 @@ OpenHandle *deviceHandle(void *number) {
     return findOpen(static_cast<libusb_device_handle *>(number));
 }
 
+// The two arguments of a transfer: the device object, the request record
+// and the handle number the device names (not yet looked up: the
+// request's fields are read first). False after a reported error.
+struct TransferArgs {
+    JSObject *device, *request;
+    void *number;
+};
+
+bool readTransferArgs(JSContext *cx, uintN argc, jsval *argv, const char *usage, TransferArgs *t) {
+    if (!kx4RequireArgs(api, cx, argc, 2, usage)) return false;
+    t->device = deviceArg(cx, argc, argv, usage);
+    if (!t->device) return false;
+    t->request = kx4ArgOptionRecord(api, cx, argc, argv, 1, "USB", "request", usage);
+    if (!t->request) return false;
+    t->number = kx4ValueToHandle(api, cx, api->getPropertyValue(cx, t->device, "handle"));
+    return true;
+}
+
 bool isClaimedVendor(uint16_t vendor) {
     for (uint16_t v : kClaimedVendors)
         if (v == vendor) return true;
@@ -378,13 +396,9 @@ JSBool usbClose(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *rv
 // Request values go on the wire in their field widths: requestType and
 // request as 8 bits, value and index as 16.
 JSBool usbSend(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *rval) {
-    const char *usage = "USB.send(<device>, <request>)";
-    if (!kx4RequireArgs(api, cx, argc, 2, usage)) return JS_FALSE;
-    JSObject *device = deviceArg(cx, argc, argv, usage);
-    if (!device) return JS_FALSE;
-    JSObject *request = kx4ArgOptionRecord(api, cx, argc, argv, 1, "USB", "request", usage);
-    if (!request) return JS_FALSE;
-    void *number = kx4ValueToHandle(api, cx, api->getPropertyValue(cx, device, "handle"));
+    TransferArgs t;
+    if (!readTransferArgs(cx, argc, argv, "USB.send(<device>, <request>)", &t)) return JS_FALSE;
+    JSObject *request = t.request;
     int requestType = kx4FieldInt32(api, cx, request, "requestType", 0) & 0xFF;
     int requestCode = kx4FieldInt32(api, cx, request, "request", 0) & 0xFF;
     int value = kx4FieldInt32(api, cx, request, "value", 0) & 0xFFFF;
@@ -397,7 +411,7 @@ JSBool usbSend(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *rva
     int32_t timeout = kx4FieldInt32(api, cx, request, "timeout", kDefaultTimeout);
     if (kx4ErrorPending(api, cx)) return JS_FALSE;
     if (!recordOf(cx, obj, "USB.send: USB not initialized")) return JS_FALSE;
-    OpenHandle *e = deviceHandle(number);
+    OpenHandle *e = deviceHandle(t.number);
     if (!e) {
         api->reportError(cx, "USB.send: Device not initialized");
         return JS_FALSE;
@@ -431,13 +445,9 @@ JSBool usbSend(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *rva
 }
 
 JSBool usbGetAnswer(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval *rval) {
-    const char *usage = "USB.getAnswer(<device>, <request>)";
-    if (!kx4RequireArgs(api, cx, argc, 2, usage)) return JS_FALSE;
-    JSObject *device = deviceArg(cx, argc, argv, usage);
-    if (!device) return JS_FALSE;
-    JSObject *request = kx4ArgOptionRecord(api, cx, argc, argv, 1, "USB", "request", usage);
-    if (!request) return JS_FALSE;
-    void *number = kx4ValueToHandle(api, cx, api->getPropertyValue(cx, device, "handle"));
+    TransferArgs t;
+    if (!readTransferArgs(cx, argc, argv, "USB.getAnswer(<device>, <request>)", &t)) return JS_FALSE;
+    JSObject *request = t.request;
     // A read: the endpoint address always has its IN bit, so a script
     // cannot turn it into a write of the zeroed buffer.
     int endPoint = (kx4FieldInt32(api, cx, request, "endPoint", kDefaultEndPoint) & 0xFF) | LIBUSB_ENDPOINT_IN;
@@ -445,7 +455,7 @@ JSBool usbGetAnswer(JSContext *cx, JSObject *obj, uintN argc, jsval *argv, jsval
     int32_t timeout = kx4FieldInt32(api, cx, request, "timeout", kDefaultTimeout);
     if (kx4ErrorPending(api, cx)) return JS_FALSE;
     if (!recordOf(cx, obj, "USB.getAnswer: USB not initialized")) return JS_FALSE;
-    OpenHandle *e = deviceHandle(number);
+    OpenHandle *e = deviceHandle(t.number);
     if (!e) {
         api->reportError(cx, "USB.read: Device not initialized");
         return JS_FALSE;
